@@ -1,0 +1,38 @@
+# Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
+SHELL := /bin/bash
+.PHONY: bootstrap build demo check check-default check-i386 asan tsan bench clean
+
+bootstrap:
+	scripts/bootstrap
+
+build: bootstrap
+	cmake --preset default
+	cmake --build --preset default
+
+demo: build
+	scripts/demo
+
+check-default: bootstrap
+	cmake --preset default
+	cmake --build --preset default
+	ctest --preset default
+
+check-i386: bootstrap
+	cmake --preset i386
+	cmake --build --preset i386
+	ctest --preset i386
+
+check: check-default check-i386
+
+asan: bootstrap
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+tsan: bootstrap
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
+clean:
+	rm -rf build

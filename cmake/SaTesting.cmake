@@ -1,0 +1,17 @@
+# sa_add_gtest(<name> LABEL <label> [TIMEOUT <s>] SOURCES <files...> LIBS <targets...>)
+# One GoogleTest executable; every test case becomes a ctest test with the label and time limit.
+function(sa_add_gtest name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    SA_FIXTURES_DIR="${SA_FIXTURES_DIR}"
+    SA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    SA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+endfunction()
