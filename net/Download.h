@@ -1,0 +1,112 @@
+#pragma once
+// HTTP/HTTPS transfer client over one libcurl easy handle.
+//
+// One request at a time: a GET into memory or a file, or a POST of a form
+// body whose answer goes to memory or a file. Every transfer goes through the
+// proxy discovered when the object was built, with the user's proxy
+// credentials once SetProxyCredentials gave them. Not copyable; one thread at
+// a time.
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProxyAuthChallenge.h"
+#include "ProxySettings.h"
+
+struct ByteBuffer;
+
+class CDownload {
+public:
+    enum DownloadReturnCode {
+        DOWNLOAD_OK = 0,                // transfer done, HTTP status 200
+        DOWNLOAD_TRANSFER_ERROR = 1,    // libcurl failed (not time-out, not connect)
+        DOWNLOAD_TIMEOUT = 2,           // time limit exceeded
+        DOWNLOAD_AUTH_REQUIRED = 3,     // HTTP 401 or 407
+        DOWNLOAD_FAILED = 4,            // could not connect, or another HTTP status
+        DOWNLOAD_FILE_OPEN_ERROR = 5,   // output file could not be created
+        DOWNLOAD_FILE_WRITE_ERROR = 6,  // output file could not be written completely
+        DOWNLOAD_FORBIDDEN = 7,         // HTTP 403
+        DOWNLOAD_BAD_PARAMETERS = 8,    // empty URL
+        DOWNLOAD_FATAL = 9              // no handle, or no usable HTTP status
+    };
+
+    enum ProtocolType {
+        PROTOCOL_HTTP = 0,
+        PROTOCOL_HTTPS = 1,
+        PROTOCOL_UNKNOWN = 2,
+        PROTOCOL_NONE = 3
+    };
+
+    static constexpr uint32_t kDefaultTimeoutSeconds = 30;
+
+    // Discovers the proxy from the user's desktop and browser settings.
+    CDownload();
+    // Same, with another whole-transfer limit (tests that need a quick time-out).
+    explicit CDownload(uint32_t timeoutSeconds);
+    ~CDownload();
+    CDownload(const CDownload&) = delete;
+    CDownload& operator=(const CDownload&) = delete;
+
+    // GET (or the POST prepared by PostToBuffer); body is emptied first and
+    // receives the answer on DOWNLOAD_OK.
+    DownloadReturnCode DownloadToBuffer(const std::string& url, std::vector<char>& body);
+    // Same; the buffer (when given) is emptied first and the body appended on
+    // DOWNLOAD_OK.
+    DownloadReturnCode DownloadToBuffer(const std::string& url, ByteBuffer* body);
+    DownloadReturnCode PostToBuffer(const std::string& url, const std::string& postBody,
+                                    std::vector<char>& body);
+    // POST whose answer is stored in fileName (created anew, mode 0644 when complete).
+    DownloadReturnCode PostToFile(const std::string& url, const std::string& postBody,
+                                  const std::string& fileName);
+    DownloadReturnCode DownloadToFile(const std::string& url, const std::string& fileName);
+
+    // "login:password", used from the next transfer on.
+    void SetProxyCredentials(const std::string& credentials);
+    // Copies type, host, port and credentials; nothing when out is null.
+    void GetProxySettings(ProxySettings* out);
+    // Text of the last 401/407 challenge (realm or NTLM domain); empty when none.
+    std::string GetProxyAuthText() const;
+
+    ProtocolType DetectProtocolType(const std::string& url);
+
+    // Last error message (library or analysis text); empty when none.
+    const char* GetErrorText() const { return m_errorText; }
+    ProtocolType GetProtocol() const { return m_protocol; }
+    // Every response header of the last transfer, as received.
+    const std::string& GetHeaderText() const { return m_headerText; }
+
+private:
+    struct CurlDeleter {
+        void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    };
+    struct SlistDeleter {
+        void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    };
+
+    DownloadReturnCode AnalyzeResponse();
+    void ApplyProxySettings();
+    void SetErrorText(const char* text);
+    void AppendExtraHeader(const char* header);
+    bool BodyShorterThanAnnounced() const;
+
+    static size_t WriteBody(char* data, size_t size, size_t count, void* userdata);
+    static size_t WriteHeader(char* data, size_t size, size_t count, void* userdata);
+    static int DebugTrace(CURL* handle, curl_infotype kind, char* data, size_t size, void* userdata);
+
+    std::unique_ptr<CURL, CurlDeleter> m_curl;
+    std::vector<char> m_body;
+    std::string m_headerText;
+    bool m_skipPeerVerification = true;
+    bool m_skipHostVerification = true;
+    uint32_t m_timeout = kDefaultTimeoutSeconds;
+    ProtocolType m_protocol = PROTOCOL_NONE;
+    std::string m_proxyAuthText;
+    ProxyAuthChallenge m_challenge;
+    ProxySettings m_proxy;
+    std::unique_ptr<curl_slist, SlistDeleter> m_extraHeaders;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+};
