@@ -1,0 +1,52 @@
+#pragma once
+// The launcher core: one pass from the parameter block to the started client.
+
+#include <cstdint>
+#include <string>
+
+#include "CriticalSection.h"
+
+struct SessionParametersRecord {
+  std::string url;
+  std::string owner;
+  std::string title;
+  std::string ac;
+  std::string lang;
+  std::string code;
+};
+
+// Process-wide state. SessionParameters is complete before the session thread
+// starts; ProxyCredentials, ClientPath and ClientReady are written on the
+// session thread and read on the main thread only after the join.
+extern SessionParametersRecord SessionParameters;
+extern std::string ProxyCredentials;
+extern std::string ClientPath;
+extern bool ClientReady;
+extern MPEventID StopEvent;
+
+// Timings and the client folder. The product always runs with the defaults;
+// only tests change them, to run fast and apart from each other.
+struct LauncherTuning {
+  std::string clientFolder = "/tmp";
+  std::uint64_t sessionDeadlineMs = 100000;
+  std::int32_t pollWaitMs = 5000;
+};
+LauncherTuning& Tuning();
+
+// The whole run (everything main does); returns the exit status, always 0.
+int LauncherMain(const char* launcherPath);
+
+// The pieces, in the order LauncherMain uses them.
+void InstallSignalHandling();   // self-pipe, its reader thread, SIGTERM and SIGINT
+void RemoveSignalHandling();    // handlers back to default, reader thread joined
+void ParseParameterBlock();
+void RunSession();
+void* SessionThread(void*);
+void RequestClient(const std::string* ticket, const std::string& assignment);
+void RemoveSelf(const char* launcherPath);
+void LaunchClient();
+
+// Helpers with rules of their own.
+std::string BuildPollUrl(const std::string& ticket, std::uint64_t timeStamp);
+std::string EncodeSessionCode(const std::string& code);
+const char* ClientRole(const std::string& mode);  // "operator" or "client"

@@ -1,0 +1,160 @@
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "ApplicationSettings.h"
+#include "Launcher.h"
+#include "Log.h"
+#include "ParameterBlock.h"
+#include "UserInterface.h"
+
+SessionParametersRecord SessionParameters;
+std::string ProxyCredentials;
+std::string ClientPath;
+bool ClientReady = false;
+MPEventID StopEvent;
+
+LauncherTuning& Tuning() {
+  static LauncherTuning tuning;
+  return tuning;
+}
+
+namespace {
+
+constexpr const char* kVersionText = "ZEL_VERSION=1.1.0.88";
+constexpr const char* kBuildId = "20100216100911";
+
+// Signals reach StopEvent through a self-pipe: the handler only writes the
+// signal number; a reader thread logs and sets the event. The event may be
+// set only while it exists, which stopEventAlive tells under its lock.
+int g_signalPipe[2] = {-1, -1};
+pthread_t g_signalReader;
+bool g_signalReaderRunning = false;
+std::mutex g_stopEventLock;
+bool g_stopEventAlive = false;
+
+void SignalToPipe(int signalNumber) {
+  const int savedErrno = errno;
+  const unsigned char byte = static_cast<unsigned char>(signalNumber);
+  ssize_t written = write(g_signalPipe[1], &byte, 1);
+  (void)written;  // a full pipe already holds a pending signal
+  errno = savedErrno;
+}
+
+void OnSignal(int signalNumber) {
+  {
+    std::lock_guard<std::mutex> lock(g_stopEventLock);
+    if (g_stopEventAlive) SetEvent(StopEvent);
+  }
+  const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "?";
+  LogWrite("Signal handler caught a signal: %s", name);
+}
+
+void* SignalReader(void*) {
+  for (;;) {
+    unsigned char byte = 0;
+    const ssize_t n = read(g_signalPipe[0], &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || byte == 0) break;  // 0: asked to stop
+    OnSignal(byte);
+  }
+  return nullptr;
+}
+
+void SetStopEventAlive(bool alive) {
+  std::lock_guard<std::mutex> lock(g_stopEventLock);
+  g_stopEventAlive = alive;
+}
+
+}  // namespace
+
+void InstallSignalHandling() {
+  if (g_signalPipe[0] < 0) {
+    // Kept open for the life of the process, so a late signal still has
+    // somewhere harmless to go; never inherited by programs we start.
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+      LogWrite("ERROR: Cannot create the signal pipe: %s", std::strerror(errno));
+      return;
+    }
+    // Only the write end must never block; the reader sleeps on its end.
+    fcntl(g_signalPipe[0], F_SETFL, fcntl(g_signalPipe[0], F_GETFL) & ~O_NONBLOCK);
+  }
+  if (!g_signalReaderRunning) {
+    const int error = pthread_create(&g_signalReader, nullptr, SignalReader, nullptr);
+    if (error != 0) {
+      LogWrite("ERROR: Cannot start the signal thread: %s", std::strerror(error));
+    } else {
+      g_signalReaderRunning = true;
+    }
+  }
+  struct sigaction action {};
+  action.sa_handler = SignalToPipe;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+void RemoveSignalHandling() {
+  // The handlers stay: a signal during the last steps of the process must
+  // not end it with anything but status 0. Only the reader goes.
+  if (!g_signalReaderRunning) return;
+  const unsigned char stop = 0;
+  while (write(g_signalPipe[1], &stop, 1) < 0 && errno == EINTR) {
+  }
+  pthread_join(g_signalReader, nullptr);
+  g_signalReaderRunning = false;
+}
+
+void RunSession() {
+  CreateEvent(StopEvent);
+  SetStopEventAlive(true);
+  pthread_t sessionThread;
+  const int error = pthread_create(&sessionThread, nullptr, SessionThread, nullptr);
+  if (error != 0) {
+    LogWrite("ERROR: Cannot start the session thread: %s", std::strerror(error));
+    CloseUserInterface();
+  } else {
+    ShowStatusWindow();
+    SetEvent(StopEvent);
+    pthread_join(sessionThread, nullptr);
+  }
+  SetStopEventAlive(false);
+  DestroyEvent(StopEvent);
+}
+
+int LauncherMain(const char* launcherPath) {
+  SessionParameters = SessionParametersRecord{};
+  ProxyCredentials.clear();
+  ClientPath.clear();
+  ClientReady = false;
+
+  const Customization* settings = ApplicationSettings::Get();
+  const std::string logName = settings->GetExeLogName();
+  LogInit(logName.c_str(), true, true);
+  LogWrite("--->");
+  LogWrite("Session Assignment %s buildId=%s", kVersionText, kBuildId);
+  LogWrite("buffer=[%s]", ParameterBlockText().c_str());
+
+  InstallSignalHandling();
+  StartUserInterface();
+  ParseParameterBlock();
+
+  if (SessionEnabled() != 0) {
+    RunSession();  // the session thread closes the user interface
+  } else {
+    LogWrite("No session code inserted.");
+    CloseUserInterface();
+  }
+
+  RemoveSelf(launcherPath ? launcherPath : "");
+  LaunchClient();
+  LogWrite("<---");
+  RemoveSignalHandling();
+  return 0;
+}
