@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include <mutex>
+#include "CriticalSection.h"
 
 enum : uint32_t {
     PROXY_NONE = 0,
@@ -36,6 +36,12 @@ public:
     void SetCredentials(const std::string& text);
     std::string GetCredentials() const;
 
+    // Tests only, before any discovery: the command whose output is read as
+    // the GNOME settings; null stands for a pipe that cannot be created, so
+    // the settings file is read instead.
+    static void SetGnomeCommand(const char* command);
+    static void RestoreGnomeCommand();
+
     uint32_t type;
     char* host;     // owned (malloc), null when none; never empty after LoadProxySettings
     uint32_t port;  // 0 = unknown
@@ -44,7 +50,7 @@ private:
     void ClearProxy();
     void CopyFrom(const ProxySettings& other);
 
-    mutable std::mutex lock;  // guards credentials only
+    mutable CriticalSection lock;  // guards credentials only
     std::string credentials;
     std::string hostText;
 };
