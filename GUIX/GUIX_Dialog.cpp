@@ -1,0 +1,204 @@
+#include "GUIX_Dialog.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/xpm.h>
+
+#include <cstdlib>
+
+#include "GUIX_Application.h"
+#include "GUIX_Focusable.h"
+
+struct GUIX_Dialog::IconState {
+    XpmAttributes attributes{};
+    bool attributesUsed = false;
+    Pixmap pixmap = 0;
+    Pixmap mask = 0;
+};
+
+GUIX_Dialog::GUIX_Dialog(const std::string& title, int width, int height, std::uint32_t flags)
+    : GUIX_Composite(0, 0, width, height, flags), m_title(title) {
+    selectEvents(GUIX_SELECT_KEYS);
+    GUIX_DisplayLock l;
+    if (!l || !windowId()) return;
+    // Interned unconditionally: without it the window manager's close button
+    // could only kill the client.
+    Atom wmDelete = XInternAtom(l.display(), "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(l.display(), windowId(), &wmDelete, 1);
+    setSizeHints();
+    XSetStandardProperties(l.display(), windowId(), m_title.c_str(), m_title.c_str(), None, nullptr,
+                           0, nullptr);
+    if (m_iconData.load()) applyIcon();
+}
+
+GUIX_Dialog::~GUIX_Dialog() {
+    if (m_icon) {
+        GUIX_DisplayLock l;
+        if (l) {
+            if (m_icon->attributesUsed) XpmFreeAttributes(&m_icon->attributes);
+            if (m_icon->pixmap) XFreePixmap(l.display(), m_icon->pixmap);
+            if (m_icon->mask) XFreePixmap(l.display(), m_icon->mask);
+        }
+        delete m_icon;
+    }
+    m_focusList.clear();
+}
+
+void GUIX_Dialog::setSizeHints() {
+    GUIX_DisplayLock l;
+    if (!l || !windowId()) return;
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    hints->flags = PPosition | PSize | PMinSize | PMaxSize;
+    hints->x = x();
+    hints->y = y();
+    hints->width = hints->min_width = hints->max_width = width();
+    hints->height = hints->min_height = hints->max_height = height();
+    XSetWMNormalHints(l.display(), windowId(), hints);
+    XFree(hints);
+}
+
+void GUIX_Dialog::applyIcon() {
+    const char* const* data = m_iconData.load();
+    if (!data) return;
+    GUIX_DisplayLock l;
+    if (!l || !windowId()) return;
+    if (!m_icon) m_icon = new IconState;
+    if (m_icon->attributesUsed) XpmFreeAttributes(&m_icon->attributes);
+    m_icon->attributes = XpmAttributes{};
+    m_icon->attributes.valuemask = 0;
+    m_icon->attributesUsed = true;
+    Pixmap pixmap = 0, mask = 0;
+    int rc = XpmCreatePixmapFromData(l.display(), GUIX_Application::instance().rootWindow(),
+                                     const_cast<char**>(data), &pixmap, &mask, &m_icon->attributes);
+    if (rc != XpmSuccess) return;  // the dialog stays without an icon
+    if (m_icon->pixmap) XFreePixmap(l.display(), m_icon->pixmap);
+    if (m_icon->mask) XFreePixmap(l.display(), m_icon->mask);
+    m_icon->pixmap = pixmap;
+    m_icon->mask = mask;
+    XWMHints* hints = XAllocWMHints();
+    if (!hints) return;
+    hints->flags = IconPixmapHint;
+    hints->icon_pixmap = pixmap;
+    if (mask) {
+        hints->flags |= IconMaskHint;
+        hints->icon_mask = mask;
+    }
+    XSetWMHints(l.display(), windowId(), hints);
+    XFree(hints);
+}
+
+bool GUIX_Dialog::setIcon(const char* const* xpmData) {
+    m_iconData.store(xpmData);
+    postSelf(EV_SET_ICON);
+    return true;
+}
+
+void GUIX_Dialog::close() {
+    m_closePending.store(true);
+    m_end.signal(0);
+    GUIX_Event ev(EV_UNREGISTER_DIALOG, 0, 0);
+    ev.payload[0] = static_cast<std::uint32_t>(windowId());
+    post(ev);
+}
+
+void GUIX_Dialog::beginShow() { m_closePending.store(false); }
+
+void GUIX_Dialog::beginModal() {
+    m_result.store(1);
+    m_closePending.store(false);
+}
+
+bool GUIX_Dialog::onCloseRequest() {
+    setResultCode(0);
+    return true;
+}
+
+void GUIX_Dialog::draw() { clear(0); }
+
+void GUIX_Dialog::handleEvent(const GUIX_Event& event) {
+    switch (event.kind) {
+    case EV_KEY: {
+        if (event.keyKind() == KEY_TAB) {
+            if (!event.keyRelease()) focusNext();
+            return;
+        }
+        GUIX_Focusable* focus = m_current.load();
+        if (!focus) return;
+        GUIX_Event ev = event;
+        ev.target = static_cast<std::uint32_t>(focus->focusWidget()->windowId());
+        post(ev);
+        return;
+    }
+    case EV_DIALOG_SHOWN:
+        m_end.reset();
+        return;
+    case EV_DIALOG_CLOSING:
+        m_end.signal(0);
+        return;
+    case EV_CLOSE_REQUEST:
+        if (onCloseRequest()) {
+            m_end.signal(0);
+            GUIX_Event ev(EV_UNREGISTER_DIALOG, 0, 0);
+            ev.payload[0] = static_cast<std::uint32_t>(windowId());
+            post(ev);
+        }
+        return;
+    case EV_RESIZE:
+        GUIX_Composite::handleEvent(event);
+        setSizeHints();  // with the new size, so the window manager accepts it
+        return;
+    case EV_MOVE:
+        if (m_firstMove) {
+            m_firstMove = false;  // the window manager places the window
+            return;
+        }
+        GUIX_Composite::handleEvent(event);
+        return;
+    case EV_SET_ICON:
+        applyIcon();
+        return;
+    default:
+        GUIX_Composite::handleEvent(event);
+        return;
+    }
+}
+
+void GUIX_Dialog::addFocusable(GUIX_Focusable* entry) {
+    m_focusList.pushBack(entry);
+    if (!m_current.load()) {
+        GUIX_Focusable* first = nullptr;
+        if (m_focusList.front(first)) {
+            m_current.store(first);
+            first->setFocused(true);
+        }
+    }
+}
+
+void GUIX_Dialog::removeFocusable(GUIX_Focusable* entry) {
+    m_focusList.remove(entry);
+    if (m_current.load() == entry) {
+        GUIX_Focusable* first = nullptr;
+        m_focusList.front(first);
+        m_current.store(first);
+        if (first) first->setFocused(true);
+    }
+}
+
+void GUIX_Dialog::setFocus(GUIX_Focusable* entry) {
+    if (!entry || !m_focusList.contains(entry)) return;
+    GUIX_Focusable* old = m_current.load();
+    if (old) old->setFocused(false);
+    m_current.store(entry);
+    entry->setFocused(true);
+    if (old) old->focusWidget()->postSelf(EV_FOCUS_OUT);
+    entry->focusWidget()->postSelf(EV_FOCUS_IN);
+    if (old) old->focusWidget()->postSelf(EV_REPAINT);
+    entry->focusWidget()->postSelf(EV_REPAINT);
+}
+
+void GUIX_Dialog::focusNext() {
+    if (m_focusList.size() < 2) return;
+    GUIX_Focusable* next = nullptr;
+    if (m_focusList.nextAfter(m_current.load(), next)) setFocus(next);
+}

@@ -1,0 +1,419 @@
+#include "GUIX_Drawable.h"
+
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "GUIX_Application.h"
+#include "Log.h"
+
+namespace {
+
+std::mutex s_fontNameMutex;
+std::string s_fontName = "6x13";
+
+// Colours are allocated once per process and never freed.
+std::mutex s_colourMutex;
+std::map<std::tuple<int, int, int>, unsigned long>& colourCache() {
+    static auto* cache = new std::map<std::tuple<int, int, int>, unsigned long>;
+    return *cache;
+}
+
+XFontStruct* loadFont(Display* d) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> g(s_fontNameMutex);
+        name = s_fontName;
+    }
+    XFontStruct* font = XLoadQueryFont(d, name.c_str());
+    if (font) return font;
+    LogWrite("WARNING: font \"%s\" not available, using \"fixed\"", name.c_str());
+    font = XLoadQueryFont(d, "fixed");
+    if (!font) LogWrite("ERROR: font \"fixed\" not available, texts are not drawn");
+    return font;
+}
+
+int xTextWidth(const char* text, int length, void* ctx) {
+    return XTextWidth(static_cast<XFontStruct*>(ctx), text, length);
+}
+
+}  // namespace
+
+struct GUIX_Drawable::XState {
+    GC gc = nullptr;
+    XFontStruct* font = nullptr;
+};
+
+void GUIX_Drawable::setFontName(const std::string& name) {
+    std::lock_guard<std::mutex> g(s_fontNameMutex);
+    s_fontName = name;
+}
+
+GUIX_Drawable::GUIX_Drawable(GUIX_Widget* parent, int x, int y, int width, int height,
+                             std::uint32_t flags)
+    : GUIX_Widget(parent) {
+    init(x, y, width, height, flags);
+}
+
+GUIX_Drawable::GUIX_Drawable(int x, int y, int width, int height, std::uint32_t flags)
+    : GUIX_Widget(nullptr) {
+    init(x, y, width, height, flags);
+}
+
+void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flags) {
+    m_flags = flags;
+    m_width = width;
+    m_height = height;
+    m_xs = std::make_unique<XState>();
+    {
+        GUIX_DisplayLock l;
+        if (l) {
+            GUIX_Application& app = GUIX_Application::instance();
+            m_colormap = DefaultColormap(l.display(), app.screen());
+            m_xs->gc = XCreateGC(l.display(), windowId(), 0, nullptr);
+            m_xs->font = loadFont(l.display());
+        }
+    }
+    selectEvents(GUIX_SELECT_EXPOSURE);
+    if (flags & GUIX_CENTER_H)
+        x = static_cast<int>(static_cast<unsigned>(parentWidth()) / 2 - static_cast<unsigned>(width / 2));
+    if (flags & GUIX_CENTER_V)
+        y = static_cast<int>(static_cast<unsigned>(parentHeight()) / 2 - static_cast<unsigned>(height / 2));
+    m_x = x;
+    m_y = y;
+    // Applied at once rather than posted, so that widgets built before the
+    // loop runs have their geometry too.
+    GUIX_DisplayLock l;
+    if (l && windowId())
+        XMoveResizeWindow(l.display(), windowId(), x, y, static_cast<unsigned>(std::max(width, 1)),
+                          static_cast<unsigned>(std::max(height, 1)));
+}
+
+GUIX_Drawable::~GUIX_Drawable() {
+    GUIX_DisplayLock l;
+    if (l && m_xs) {
+        if (m_xs->font) XFreeFont(l.display(), m_xs->font);
+        if (m_xs->gc) XFreeGC(l.display(), m_xs->gc);
+    }
+}
+
+int GUIX_Drawable::parentWidth() const {
+    if (auto* p = dynamic_cast<GUIX_Drawable*>(parent())) return p->width();
+    return GUIX_Application::instance().screenWidth();
+}
+
+int GUIX_Drawable::parentHeight() const {
+    if (auto* p = dynamic_cast<GUIX_Drawable*>(parent())) return p->height();
+    return GUIX_Application::instance().screenHeight();
+}
+
+void GUIX_Drawable::draw() {}
+
+void GUIX_Drawable::repaintTree() {
+    draw();
+    for (GUIX_Widget* child : children().snapshot())
+        if (auto* d = dynamic_cast<GUIX_Drawable*>(child)) d->repaintTree();
+}
+
+void GUIX_Drawable::handleEvent(const GUIX_Event& event) {
+    switch (event.kind) {
+    case EV_REPAINT:
+        repaintTree();
+        break;
+    case EV_SHOW: {
+        {
+            GUIX_DisplayLock l;
+            if (!l) break;
+            XMapWindow(l.display(), windowId());
+            XMapSubwindows(l.display(), windowId());
+        }
+        for (GUIX_Widget* child : children().snapshot()) child->postSelf(EV_SHOW);
+        break;
+    }
+    case EV_HIDE: {
+        GUIX_DisplayLock l;
+        if (!l) break;
+        XUnmapWindow(l.display(), windowId());
+        XUnmapSubwindows(l.display(), windowId());
+        break;
+    }
+    case EV_RESIZE: {
+        int w = static_cast<int>(event.payload[0]);
+        int h = static_cast<int>(event.payload[1]);
+        m_width = w;
+        m_height = h;
+        if (event.payload[2] == 0) {
+            GUIX_DisplayLock l;
+            if (l)
+                XResizeWindow(l.display(), windowId(), static_cast<unsigned>(std::max(w, 1)),
+                              static_cast<unsigned>(std::max(h, 1)));
+        }
+        break;
+    }
+    case EV_MOVE: {
+        int x = static_cast<int>(event.payload[0]);
+        int y = static_cast<int>(event.payload[1]);
+        m_x = x;
+        m_y = y;
+        GUIX_DisplayLock l;
+        if (l) XMoveWindow(l.display(), windowId(), x, y);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void GUIX_Drawable::show() { postSelf(EV_SHOW); }
+void GUIX_Drawable::hide() { postSelf(EV_HIDE); }
+void GUIX_Drawable::repaint() { postSelf(EV_REPAINT); }
+
+void GUIX_Drawable::move(int x, int y) {
+    std::uint32_t id = static_cast<std::uint32_t>(windowId());
+    GUIX_Event ev(EV_MOVE, id, id);
+    ev.payload[0] = static_cast<std::uint32_t>(x);
+    ev.payload[1] = static_cast<std::uint32_t>(y);
+    post(ev);
+}
+
+void GUIX_Drawable::resize(int width, int height) {
+    std::uint32_t id = static_cast<std::uint32_t>(windowId());
+    GUIX_Event ev(EV_RESIZE, id, id);
+    ev.payload[0] = static_cast<std::uint32_t>(width);
+    ev.payload[1] = static_cast<std::uint32_t>(height);
+    post(ev);
+}
+
+void GUIX_Drawable::showChild(GUIX_Widget* child) {
+    if (child) child->postSelf(EV_SHOW);
+}
+
+void GUIX_Drawable::setBackground(const GUIX_Color& colour) {
+    setBackgroundColor(colour);
+    repaint();
+}
+
+void GUIX_Drawable::setBackgroundColor(const GUIX_Color& colour) {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    m_background = colour;
+}
+
+void GUIX_Drawable::setForeground(const GUIX_Color& colour) {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    m_foreground = colour;
+}
+
+void GUIX_Drawable::setLightColor(const GUIX_Color& colour) {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    m_light = colour;
+}
+
+GUIX_Color GUIX_Drawable::background() const {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    return m_background;
+}
+
+GUIX_Color GUIX_Drawable::foreground() const {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    return m_foreground;
+}
+
+GUIX_Color GUIX_Drawable::light() const {
+    std::lock_guard<std::mutex> g(m_colourMutex);
+    return m_light;
+}
+
+void GUIX_Drawable::setDrawColor(const GUIX_Color& colour) {
+    GUIX_DisplayLock l;
+    if (!l || !m_colormap || !m_xs->gc) return;
+    auto key = std::make_tuple(colour.red, colour.green, colour.blue);
+    unsigned long pixel;
+    bool known;
+    {
+        std::lock_guard<std::mutex> g(s_colourMutex);
+        auto it = colourCache().find(key);
+        known = it != colourCache().end();
+        pixel = known ? it->second : 0;
+    }
+    if (!known) {
+        XColor c{};
+        c.red = static_cast<unsigned short>(std::lround(colour.red * 257.0));
+        c.green = static_cast<unsigned short>(std::lround(colour.green * 257.0));
+        c.blue = static_cast<unsigned short>(std::lround(colour.blue * 257.0));
+        c.flags = DoRed | DoGreen | DoBlue;
+        if (!XAllocColor(l.display(), m_colormap, &c)) return;
+        pixel = c.pixel;
+        std::lock_guard<std::mutex> g(s_colourMutex);
+        colourCache()[key] = pixel;
+    }
+    XSetForeground(l.display(), m_xs->gc, pixel);
+}
+
+void GUIX_Drawable::drawString(const GUIX_Color& colour, const char* text, int length, int x, int y) {
+    if (!m_xs->font || length <= 0) return;
+    GUIX_DisplayLock l;
+    if (!l) return;
+    setDrawColor(colour);
+    XSetFont(l.display(), m_xs->gc, m_xs->font->fid);
+    XDrawString(l.display(), windowId(), m_xs->gc, x, y, text, length);
+}
+
+void GUIX_Drawable::drawLine(const GUIX_Color& colour, int x1, int y1, int x2, int y2) {
+    GUIX_DisplayLock l;
+    if (!l) return;
+    setDrawColor(colour);
+    XDrawLine(l.display(), windowId(), m_xs->gc, x1, y1, x2, y2);
+}
+
+void GUIX_Drawable::drawRect(const GUIX_Color& colour, int x, int y, int w, int h) {
+    if (w < 1 || h < 1) return;
+    GUIX_DisplayLock l;
+    if (!l) return;
+    setDrawColor(colour);
+    XDrawRectangle(l.display(), windowId(), m_xs->gc, x, y, static_cast<unsigned>(w - 1),
+                   static_cast<unsigned>(h - 1));
+}
+
+void GUIX_Drawable::drawBorder(const GUIX_Color& colour, int inset) {
+    drawRect(colour, inset, inset, width() - 2 * inset, height() - 2 * inset);
+}
+
+void GUIX_Drawable::fillRect(const GUIX_Color& colour, int x, int y, int w, int h) {
+    if (w < 1 || h < 1) return;
+    GUIX_DisplayLock l;
+    if (!l) return;
+    setDrawColor(colour);
+    XFillRectangle(l.display(), windowId(), m_xs->gc, x, y, static_cast<unsigned>(w),
+                   static_cast<unsigned>(h));
+}
+
+void GUIX_Drawable::clear(int inset) {
+    fillRect(background(), inset, inset, width() - 2 * inset, height() - 2 * inset);
+}
+
+void GUIX_Drawable::drawFrame(int inset, const GUIX_Color* topLeft, const GUIX_Color* bottomRight, int n) {
+    int W = width();
+    int H = height();
+    for (int d = 0; d < n; ++d) {
+        int lo = inset + d;
+        int right = W - inset - 1 - d;
+        int bottom = H - inset - 1 - d;
+        drawLine(topLeft[d], lo, lo, right, lo);
+        drawLine(topLeft[d], lo, lo, lo, bottom);
+        drawLine(bottomRight[d], lo, bottom, right, bottom);
+        drawLine(bottomRight[d], right, lo, right, bottom);
+    }
+}
+
+void GUIX_Drawable::drawRaisedFrame2(int inset) {
+    GUIX_Color lt = light(), bg = background();
+    const GUIX_Color tl[2] = {GUIX_Color::mix(lt, GUIX_Color::white, 0.33),
+                              GUIX_Color::mix(lt, GUIX_Color::white, 0.66)};
+    const GUIX_Color br[2] = {GUIX_Color::mix(bg, GUIX_Color::black, 0.66),
+                              GUIX_Color::mix(bg, GUIX_Color::black, 0.33)};
+    drawFrame(inset, tl, br, 2);
+}
+
+void GUIX_Drawable::drawSunkenFrame2(int inset) {
+    GUIX_Color lt = light();
+    const GUIX_Color tl[2] = {GUIX_Color::mix(lt, GUIX_Color::black, 0.33),
+                              GUIX_Color::mix(lt, GUIX_Color::black, 0.66)};
+    const GUIX_Color br[2] = {GUIX_Color::mix(GUIX_Color::white, lt, 0.66),
+                              GUIX_Color::mix(GUIX_Color::white, lt, 0.33)};
+    drawFrame(inset, tl, br, 2);
+}
+
+void GUIX_Drawable::drawRaisedFrame3(int inset) {
+    GUIX_Color lt = light(), bg = background();
+    const GUIX_Color tl[3] = {GUIX_Color::mix(lt, GUIX_Color::white, 0.33),
+                              GUIX_Color::mix(lt, GUIX_Color::white, 0.66), GUIX_Color::white};
+    const GUIX_Color br[3] = {GUIX_Color::black, GUIX_Color::mix(bg, GUIX_Color::black, 0.66),
+                              GUIX_Color::mix(bg, GUIX_Color::black, 0.33)};
+    drawFrame(inset, tl, br, 3);
+}
+
+void GUIX_Drawable::drawSunkenFrame3(int inset) {
+    GUIX_Color lt = light(), bg = background();
+    const GUIX_Color tl[3] = {GUIX_Color::mix(lt, GUIX_Color::black, 0.33),
+                              GUIX_Color::mix(lt, GUIX_Color::black, 0.66), GUIX_Color::black};
+    const GUIX_Color br[3] = {GUIX_Color::mix(bg, lt, 0.66), GUIX_Color::mix(bg, lt, 0.33),
+                              GUIX_Color::white};
+    drawFrame(inset, tl, br, 3);
+}
+
+int GUIX_Drawable::lineHeight() const {
+    if (!m_xs || !m_xs->font) return 13;
+    return m_xs->font->ascent + m_xs->font->descent;
+}
+
+bool GUIX_Drawable::hasFont() const { return m_xs && m_xs->font; }
+
+std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(
+    const std::string& text, int width, int height, std::uint32_t flags, int charWidth, int ascent,
+    int descent, int (*textWidth)(const char*, int, void*), void* ctx) {
+    std::vector<GUIX_TextLineLayout> lines;
+    const std::size_t n = text.size();
+    if (!(flags & GUIX_TEXT_WRAP)) {
+        lines.push_back({0, n, 0, 0});
+    } else {
+        // At least one pixel per character and one character per line, so a
+        // narrow widget or an odd font cannot stall the walk.
+        int cw = std::max(charWidth, 1);
+        std::size_t maxChars = static_cast<std::size_t>(std::max((width - 10) / cw, 1));
+        std::size_t pos = 0;
+        do {
+            std::size_t rest = n - pos;
+            std::size_t nl = text.find('\n', pos);
+            std::size_t len;
+            if (nl != std::string::npos && nl - pos <= std::min(maxChars, rest)) {
+                len = nl - pos;
+            } else if (rest <= maxChars) {
+                len = rest;
+            } else if (text[pos + maxChars] == ' ') {
+                len = maxChars;
+            } else {
+                std::size_t sp = text.rfind(' ', pos + maxChars - 1);
+                len = (sp != std::string::npos && sp > pos) ? sp - pos : maxChars;
+            }
+            lines.push_back({pos, len, 0, 0});
+            pos += len;
+            if (pos < n && (text[pos] == '\n' || text[pos] == ' ')) ++pos;
+        } while (pos < n);
+    }
+    const int lineH = ascent + descent;
+    const int count = static_cast<int>(lines.size());
+    int baseline;
+    if (flags & GUIX_TEXT_TOP)
+        baseline = ascent + 5;
+    else if (flags & GUIX_TEXT_BOTTOM)
+        baseline = height - descent - 5 - (count - 1) * lineH;
+    else
+        baseline = height / 2 - (lineH * count) / 2 + ascent;
+    for (auto& line : lines) {
+        int tw = textWidth ? textWidth(text.data() + line.start, static_cast<int>(line.length), ctx)
+                           : static_cast<int>(line.length) * std::max(charWidth, 1);
+        if (flags & GUIX_TEXT_RIGHT)
+            line.x = width - tw - 5;
+        else if (flags & GUIX_TEXT_HCENTER)
+            line.x = width / 2 - tw / 2;
+        else
+            line.x = 5;
+        line.baseline = baseline;
+        baseline += lineH;
+    }
+    return lines;
+}
+
+void GUIX_Drawable::drawTextBlock(const std::string& text, std::uint32_t flags) {
+    if (!m_xs || !m_xs->font) return;
+    XFontStruct* f = m_xs->font;
+    auto lines = layoutText(text, width(), height(), flags, f->max_bounds.rbearing, f->ascent,
+                            f->descent, xTextWidth, f);
+    GUIX_Color fg = foreground();
+    for (const auto& line : lines)
+        drawString(fg, text.data() + line.start, static_cast<int>(line.length), line.x, line.baseline);
+}

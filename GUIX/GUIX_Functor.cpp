@@ -1,0 +1,3 @@
+#include "GUIX_Functor.h"
+
+GUIX_Functor::~GUIX_Functor() = default;

@@ -1,0 +1,114 @@
+#include "GUIX_SMClient.h"
+
+#include <X11/ICE/ICElib.h>
+#include <X11/SM/SMlib.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "Log.h"
+
+namespace {
+
+void iceIoErrorHandler(IceConn) { LogWrite("WARNING: ice_io_error_handler"); }
+
+void onSaveYourself(SmcConn conn, SmPointer, int, Bool, int, Bool) {
+    SmcSaveYourselfDone(conn, True);  // nothing to save
+}
+
+void onDie(SmcConn conn, SmPointer) {
+    SmcCloseConnection(conn, 0, nullptr);
+    // _exit: static destructors would tear down objects that other threads
+    // are still waiting on; the log is written line by line, so nothing is lost.
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+void onSaveComplete(SmcConn, SmPointer) {}
+
+void onShutdownCancelled(SmcConn conn, SmPointer) { SmcSaveYourselfDone(conn, False); }
+
+}  // namespace
+
+GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientIdText) {
+    IceSetIOErrorHandler(iceIoErrorHandler);
+    SmcCallbacks callbacks{};
+    SmPointer data = const_cast<char*>(m_clientIdText);
+    callbacks.save_yourself.callback = onSaveYourself;
+    callbacks.save_yourself.client_data = data;
+    callbacks.die.callback = onDie;
+    callbacks.die.client_data = data;
+    callbacks.save_complete.callback = onSaveComplete;
+    callbacks.save_complete.client_data = data;
+    callbacks.shutdown_cancelled.callback = onShutdownCancelled;
+    callbacks.shutdown_cancelled.client_data = data;
+
+    char error[4096] = {};
+    char* newId = nullptr;
+    m_smc = SmcOpenConnection(nullptr, nullptr, SmProtoMajor, SmProtoMinor,
+                              SmcSaveYourselfProcMask | SmcDieProcMask | SmcSaveCompleteProcMask |
+                                  SmcShutdownCancelledProcMask,
+                              &callbacks, nullptr, &newId, sizeof error, error);
+    if (!m_smc) {
+        const char* address = std::getenv("SESSION_MANAGER");
+        LogWrite("Warning: While connecting to session manager: %s", error);
+        LogWrite("Warning:         SESSION_MANAGER=%s", address ? address : "");
+        return;
+    }
+    if (newId) {
+        m_clientId = newId;
+        std::free(newId);
+    }
+    m_ice = SmcGetIceConnection(m_smc);
+    if (m_ice)
+        m_fd = IceConnectionNumber(m_ice);
+    else
+        LogWrite("WARNING: Could not open ICE connection");
+}
+
+GUIX_SMClient::~GUIX_SMClient() {
+    if (m_smc) SmcCloseConnection(m_smc, 0, nullptr);
+}
+
+bool GUIX_SMClient::process(int ms, int wakeFd) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    pollfd fds[2];
+    nfds_t count = 0;
+    int iceIndex = -1;
+    if (m_fd >= 0) {
+        iceIndex = static_cast<int>(count);
+        fds[count++] = pollfd{m_fd, POLLIN, 0};
+    }
+    if (wakeFd >= 0) fds[count++] = pollfd{wakeFd, POLLIN, 0};
+
+    if (count == 0) {
+        std::this_thread::sleep_until(deadline);
+        return false;
+    }
+    int rc;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        rc = poll(fds, count, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (rc >= 0 || errno != EINTR) break;  // a signal is no reason to give up the descriptor
+    }
+    if (rc < 0) {
+        m_fd = -1;
+        return false;
+    }
+    if (iceIndex >= 0 && (fds[iceIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (IceProcessMessages(m_ice, nullptr, nullptr) == IceProcessMessagesIOError) {
+            SmcCloseConnection(m_smc, 0, nullptr);
+            m_smc = nullptr;
+            m_ice = nullptr;
+            m_fd = -1;  // closed with the connection; never poll a stale descriptor
+            return true;
+        }
+    }
+    return m_fd >= 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// X session-management client: registers with the session manager named by
+// SESSION_MANAGER, answers save-yourself at once with success, and ends the
+// process with status 0 when told to die. process() is the loop's idle wait.
+
+#include <string>
+
+typedef struct _SmcConn* SmcConn;
+typedef struct _IceConn* IceConn;
+
+class GUIX_SMClient {
+public:
+    explicit GUIX_SMClient(const char* clientIdText);
+    virtual ~GUIX_SMClient();
+    GUIX_SMClient(const GUIX_SMClient&) = delete;
+    GUIX_SMClient& operator=(const GUIX_SMClient&) = delete;
+
+    // Waits up to ms milliseconds for session-manager messages (and, when
+    // wakeFd >= 0, for that descriptor to become readable) and handles them.
+    // False without an ICE descriptor or when the wait failed.
+    bool process(int ms, int wakeFd = -1);
+
+    bool connected() const { return m_smc != nullptr; }
+    const std::string& clientId() const { return m_clientId; }
+    int descriptor() const { return m_fd; }
+
+private:
+    SmcConn m_smc = nullptr;
+    IceConn m_ice = nullptr;
+    int m_fd = -1;
+    std::string m_clientId;
+    const char* m_clientIdText;
+};

@@ -1,0 +1,73 @@
+#include "GUIX_TextLine.h"
+
+#include <algorithm>
+
+GUIX_TextLine::GUIX_TextLine(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
+                             int height, std::uint32_t flags)
+    : GUIX_Label(parent, text, x, y, width, height, flags), GUIX_Focusable(this, parent) {
+    m_cursor.store(static_cast<int>(text.size()));
+    selectEvents(GUIX_SELECT_BUTTON_PRESS);
+    setBackground(GUIX_Color::white);
+}
+
+GUIX_TextLine::~GUIX_TextLine() { delete m_returnCallback; }
+
+void GUIX_TextLine::setReturnCallback(GUIX_Functor* callback) {
+    if (callback == m_returnCallback) return;
+    delete m_returnCallback;
+    m_returnCallback = callback;
+}
+
+std::string GUIX_TextLine::shownText() const { return text(); }
+
+void GUIX_TextLine::handleEvent(const GUIX_Event& event) {
+    switch (event.kind) {
+    case EV_BUTTON_PRESS:
+        requestFocus();
+        break;
+    case EV_KEY: {
+        if (event.keyRelease() || !editable()) break;
+        // setText may have shortened the text under the cursor.
+        int cursor = std::min(m_cursor.load(), textLength());
+        switch (event.keyKind()) {
+        case KEY_CHAR:
+            if (insertChar(event.keyChar(), cursor)) {
+                ++cursor;
+                repaint();
+            }
+            break;
+        case KEY_BACKSPACE:
+            if (eraseChar(cursor - 1)) {
+                --cursor;
+                repaint();
+            }
+            break;
+        case KEY_DELETE:
+            if (eraseChar(cursor)) repaint();
+            break;
+        case KEY_RETURN:
+            if (m_returnCallback) m_returnCallback->call();
+            break;
+        default:
+            break;
+        }
+        m_cursor.store(cursor);
+        break;
+    }
+    case EV_FOCUS_IN:
+    case EV_FOCUS_OUT:
+        break;
+    default:
+        GUIX_Label::handleEvent(event);
+        break;
+    }
+}
+
+void GUIX_TextLine::draw() {
+    setBackgroundColor(GUIX_Color::white);
+    setForeground(GUIX_Color::black);
+    clear(3);
+    if (focused()) drawBorder(m_focusColor, 3);
+    drawTextBlock(shownText(), flags());
+    drawSunkenFrame3(0);
+}
