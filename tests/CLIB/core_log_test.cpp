@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Crypto.h"
+#include "Log.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+struct Line {
+  std::string time, cipher, hash;
+};
+
+std::vector<std::string> SplitLines(const std::string& content) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0, end;
+  while ((end = content.find("\r\n", pos)) != std::string::npos) {
+    lines.push_back(content.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  if (pos < content.size()) lines.push_back(content.substr(pos));
+  return lines;
+}
+
+Line Parse(const std::string& line) {
+  const std::size_t space = line.rfind(' ');
+  const std::string token = line.substr(space + 1);
+  return {line.substr(0, space), token.substr(0, token.size() - 32), token.substr(token.size() - 32)};
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += l + "\r\n";
+  return out;
+}
+
+class CoreLog : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setenv("HOME", home.path().c_str(), 1);
+    LogInit("exe.log", true, true);
+  }
+  void TearDown() override { LogInit("", false, true); }
+  std::string Folder() const { return home.path() + "/ZEL"; }
+  std::string LogPath() const { return Folder() + "/exe.log"; }
+  // Reads the log back; returns the report and the number of damaged lines.
+  std::string Verify(int& damaged) {
+    const std::string report = home.path() + "/report.txt";
+    EXPECT_TRUE(LogVerify(LogPath().c_str(), report.c_str(), true, &damaged));
+    return ReadFile(report);
+  }
+  testsupport::TempDir home;
+};
+
+TEST_F(CoreLog, NothingIsWrittenBeforeInitWhenDisabledOrWithEmptyFormat) {
+  void (*write)(const char*, ...) = LogWrite; // an empty literal format would not compile
+  LogInit("", true, true);
+  LogWrite("before init");
+  LogInit("exe.log", true, false);
+  LogWrite("disabled");
+  LogInit("exe.log", true, true);
+  write("");
+  struct stat st;
+  EXPECT_NE(stat(Folder().c_str(), &st), 0) << "no folder may be made";
+}
+
+TEST_F(CoreLog, FolderFollowsHome) {
+  EXPECT_EQ(LogFolder(), Folder());
+  setenv("HOME", "/", 1);
+  EXPECT_EQ(LogFolder(), "/root/ZEL");
+  unsetenv("HOME");
+  EXPECT_EQ(LogFolder(), "/root/ZEL");
+  setenv("HOME", home.path().c_str(), 1);
+}
+
+TEST_F(CoreLog, EncryptedLinesLayoutChainAndPrivacy) {
+  LogWrite("first %s %d", "line", 1);
+  LogWrite("same");
+  LogWrite("same");
+  const std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+  ASSERT_EQ(lines.size(), 3u);
+  const std::regex layout("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+                          "[0-9]{4} ([0-9A-F]{32})+[0-9A-F]{32}");
+  const char* messages[] = {"first line 1", "same", "same"};
+  std::string previous;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], layout)) << lines[i];
+    const Line l = Parse(lines[i]);
+    EXPECT_EQ(l.time.size(), 24u);
+    const std::size_t n = std::strlen(messages[i]);
+    EXPECT_EQ(l.cipher.size(), 32 * ((2 * n + 12) / 16) + 32);
+    EXPECT_EQ(l.hash, Md5HexUpper((std::string(messages[i]) + "\r\n").c_str(), previous.c_str()));
+    previous = l.hash;
+  }
+  EXPECT_NE(Parse(lines[1]).cipher, Parse(lines[2]).cipher) << "the salt must differ";
+
+  struct stat st;
+  ASSERT_EQ(stat(Folder().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(LogPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  int damaged = -1;
+  const std::string report = Verify(damaged);
+  EXPECT_EQ(damaged, 0);
+  EXPECT_EQ(report, Parse(lines[0]).time + " first line 1\r\n" + Parse(lines[1]).time +
+                        " same\r\n" + Parse(lines[2]).time + " same\r\n\r\n\r\n");
+}
+
+TEST_F(CoreLog, PlainLinesAndMessageCuts) {
+  const std::string longText(5000, 'm');
+  LogWrite("%s", longText.c_str());
+  int damaged = -1;
+  std::string report = Verify(damaged);
+  EXPECT_EQ(damaged, 0);
+  EXPECT_NE(report.find(" " + std::string(4088, 'm') + "\r\n"), std::string::npos);
+  EXPECT_EQ(report.find(std::string(4089, 'm')), std::string::npos);
+
+  LogInit("plain.log", false, true);
+  LogWrite("value=%d", 5);
+  LogWrite("%s", longText.c_str());
+  const std::vector<std::string> lines = SplitLines(ReadFile(Folder() + "/plain.log"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(24), " value=5");
+  EXPECT_EQ(lines[1].substr(24), " " + std::string(4092, 'm'));
+}
+
+TEST_F(CoreLog, RestartsOnlyAboveTheSizeLimit) {
+  ASSERT_EQ(mkdir(Folder().c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFile(LogPath(), std::string(2000000, 'x'), 0600));
+  LogWrite("kept");
+  std::string content = ReadFile(LogPath());
+  EXPECT_GT(content.size(), 2000000u);
+  EXPECT_EQ(content.substr(0, 2000000), std::string(2000000, 'x'));
+
+  ASSERT_TRUE(WriteFile(LogPath(), std::string(2000001, 'x'), 0600));
+  LogWrite("fresh");
+  content = ReadFile(LogPath());
+  const std::vector<std::string> lines = SplitLines(content);
+  ASSERT_EQ(lines.size(), 1u) << "the file must start afresh";
+  EXPECT_EQ(Parse(lines[0]).hash, Md5HexUpper("fresh\r\n"));
+}
+
+TEST_F(CoreLog, ShortFileChainsToEmptyHash) {
+  ASSERT_EQ(mkdir(Folder().c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFile(LogPath(), "Mon plain\r\n", 0600));
+  LogWrite("after plain");
+  const std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Parse(lines[1]).hash, Md5HexUpper("after plain\r\n"));
+}
+
+TEST_F(CoreLog, UncreatableFolderIsReported) {
+  ASSERT_TRUE(WriteFile(home.path() + "/file", "x"));
+  setenv("HOME", (home.path() + "/file").c_str(), 1);
+  testing::internal::CaptureStderr();
+  LogWrite("lost");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Creating LOG!\n");
+  setenv("HOME", home.path().c_str(), 1);
+}
+
+TEST_F(CoreLog, VerifyReportsDeletedDamagedAndForeignLines) {
+  for (int i = 1; i <= 6; ++i) LogWrite("line %d", i);
+  std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+  ASSERT_EQ(lines.size(), 6u);
+  lines.erase(lines.begin() + 2);              // line 3 deleted: line 3 is now "line 4"
+  lines[3].erase(lines[3].size() - 33, 1);     // odd number of cipher digits
+  lines.push_back("no token here");            // foreign text
+  ASSERT_TRUE(WriteFile(LogPath(), JoinLines(lines), 0600));
+
+  int damaged = -1;
+  const std::string report = Verify(damaged);
+  EXPECT_EQ(damaged, 3);
+  EXPECT_NE(report.find(" line 1\r\n"), std::string::npos);
+  EXPECT_EQ(report.find(" line 4\r\n"), std::string::npos);
+  EXPECT_NE(report.find(" line 6\r\n"), std::string::npos) << "reading goes on after damage";
+  EXPECT_NE(report.find("\r\n\r\nError on data validation (line 3)\r\n"
+                        "Error on data decryption (line 4)\r\n"
+                        "Error possibly data lost (line 6)\r\n"),
+            std::string::npos)
+      << report;
+
+  const std::string missingFolder = home.path() + "/none/report.txt";
+  EXPECT_TRUE(LogVerify(LogPath().c_str(), missingFolder.c_str(), false, &damaged));
+  EXPECT_EQ(damaged, 6) << "every line fails to be written";
+  EXPECT_FALSE(LogVerify((home.path() + "/absent.log").c_str(), missingFolder.c_str(), false));
+  EXPECT_FALSE(LogVerify(home.path().c_str(), missingFolder.c_str(), false));
+}
+
+// Every line of `report` must be "<time> <tag>:<n>" and each id appear once.
+void ExpectEveryIdOnce(const std::string& report, const std::string& tagPrefix, int writers,
+                       int perWriter) {
+  std::set<std::string> seen;
+  for (const std::string& line : SplitLines(report)) {
+    if (line.empty()) continue;
+    ASSERT_GT(line.size(), 25u) << line;
+    EXPECT_TRUE(seen.insert(line.substr(25)).second) << "duplicate " << line;
+  }
+  for (int w = 0; w < writers; ++w)
+    for (int i = 0; i < perWriter; ++i) {
+      const std::string id = tagPrefix + std::to_string(w) + ":" + std::to_string(i);
+      ASSERT_EQ(seen.count(id), 1u) << "missing " << id;
+    }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(writers * perWriter));
+}
+
+TEST_F(CoreLog, EightThreadsChainEveryLine) {
+  constexpr int kThreads = 8, kLines = 2000; // short ids keep the file below the size limit
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) LogWrite("%d:%d", t, i);
+    });
+  for (auto& th : threads) th.join();
+  int damaged = -1;
+  const std::string report = Verify(damaged);
+  EXPECT_EQ(damaged, 0);
+  ExpectEveryIdOnce(report, "", kThreads, kLines);
+}
+
+TEST_F(CoreLog, TwoProcessesChainEveryLine) {
+  constexpr int kLines = 2000;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int i = 0; i < kLines; ++i) LogWrite("%d:%d", 1, i);
+    _exit(0);
+  }
+  for (int i = 0; i < kLines; ++i) LogWrite("%d:%d", 0, i);
+  int status = -1;
+  ASSERT_TRUE(testsupport::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 60000));
+  ASSERT_TRUE(WIFEXITED(status));
+  int damaged = -1;
+  const std::string report = Verify(damaged);
+  EXPECT_EQ(damaged, 0);
+  ExpectEveryIdOnce(report, "", 2, kLines);
+}
+
+} // namespace
