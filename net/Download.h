@@ -14,10 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "Crypto.h"
 #include "ProxyAuthChallenge.h"
 #include "ProxySettings.h"
-
-struct ByteBuffer;
 
 class CDownload {
 public:

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "String_Utils_Unix.h"
+
 // Growable zero-terminated text of 16-bit units.
 class WStringBuffer {
 public:
@@ -15,20 +17,22 @@ public:
     WStringBuffer& operator=(const WStringBuffer&) = delete;
 
     // Appends n units; false (and nothing changed) when the memory is not there.
-    bool Append(const uint16_t* units, uint32_t n);
+    bool Append(const WChar* units, uint32_t n);
     // Appends a narrow text, one unit per byte.
     bool Append(const char* text);
+    // Replaces the content; on failure the old content stays.
+    bool Assign(const WChar* units, uint32_t n);
     void Clear();
     void Release();
 
-    const uint16_t* data() const { return m_data; }
+    const WChar* data() const { return m_data; }
     uint32_t length() const { return m_length; }
     uint32_t capacity() const { return m_capacity; }
 
 private:
     uint32_t m_capacity = 0;
     uint32_t m_length = 0;
-    uint16_t* m_data = nullptr;
+    WChar* m_data = nullptr;
 };
 
 class ProxyAuthChallenge {
@@ -52,7 +56,7 @@ public:
     // False for a message too short or not a challenge message.
     bool ParseNtlmChallenge(const char* base64);
     // Zero-terminated 16-bit text owned by the object.
-    const uint16_t* GetChallengeText();
+    const WChar* GetChallengeText();
 
     uint32_t scheme() const { return m_scheme; }
     const char* realm() const { return m_realm; }

@@ -1,0 +1,415 @@
+#include "Download.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "Log.h"
+
+namespace {
+
+const char kDownloadToBufferName[] =
+    "CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string&, std::vector<char, "
+    "std::allocator<char> >&)";
+const char kAnalyzeResponseName[] = "CDownload::DownloadReturnCode CDownload::AnalyzeResponse()";
+const char kDetectProtocolName[] = "CDownload::ProtocolType CDownload::DetectProtocolType(const std::string&)";
+
+const char kUserAgentHeader[] =
+    "User-Agent: Mozilla/5.0 (X11; U; Linux i686; en-US; rv:1.8.1.3) Gecko/20061201 Firefox/2.0.0.3 "
+    "(Ubuntu-feisty)";
+const char kPragmaHeader[] = "Pragma: no-cache";
+const char kCacheControlHeader[] = "Cache-Control: no-cache";
+
+std::once_flag g_curlInitOnce;
+
+void InitCurlOnce() {
+    std::call_once(g_curlInitOnce, [] {
+        if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+            LogWrite("[CDownload] ERROR: Unable to initialize libcurl");
+        }
+    });
+}
+
+// Writes all of data to fd; returns the number of bytes written.
+size_t WriteAll(int fd, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+// Narrow form of a 16-bit text: low byte of each unit, up to the first zero low byte.
+std::string Narrowed(const WChar* text) {
+    std::string out;
+    if (!text) return out;
+    for (; *text && (*text & 0xFF) != 0; ++text) out.push_back(static_cast<char>(*text & 0xFF));
+    return out;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser() { Close(); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    int get() const { return m_fd; }
+    int Close() {
+        int rc = 0;
+        if (m_fd >= 0) rc = close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+CDownload::CDownload() : CDownload(kDefaultTimeoutSeconds) {}
+
+CDownload::CDownload(uint32_t timeoutSeconds) : m_timeout(timeoutSeconds) {
+    InitCurlOnce();
+    m_curl.reset(curl_easy_init());
+    if (CURL* h = m_curl.get()) {
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorText);
+        curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(m_timeout));
+        curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+        curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &CDownload::DebugTrace);
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    }
+    m_proxy.LoadProxySettings();
+    SetErrorText("");
+}
+
+CDownload::~CDownload() = default;
+
+void CDownload::SetErrorText(const char* text) {
+    if (!text || !*text) {
+        memset(m_errorText, 0, sizeof(m_errorText));
+        return;
+    }
+    strncpy(m_errorText, text, sizeof(m_errorText));
+    m_errorText[sizeof(m_errorText) - 1] = '\0';
+}
+
+void CDownload::AppendExtraHeader(const char* header) {
+    curl_slist* grown = curl_slist_append(m_extraHeaders.get(), header);
+    if (grown) {
+        (void)m_extraHeaders.release();
+        m_extraHeaders.reset(grown);
+    }
+}
+
+CDownload::ProtocolType CDownload::DetectProtocolType(const std::string& url) {
+    if (strncasecmp(url.c_str(), "http://", 7) == 0) return PROTOCOL_HTTP;
+    if (strncasecmp(url.c_str(), "https://", 8) == 0) return PROTOCOL_HTTPS;
+    if (url.find("://") == std::string::npos) return PROTOCOL_HTTP;
+    LogWrite("[CDownload] WARNING: %s: unknown (or not specified) protocol in URL '%s'", kDetectProtocolName,
+             url.c_str());
+    return PROTOCOL_UNKNOWN;
+}
+
+void CDownload::ApplyProxySettings() {
+    CURL* h = m_curl.get();
+    curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
+
+    // An empty text means a direct connection and keeps libcurl away from
+    // the proxy environment variables. A port without a host is no proxy.
+    std::string proxy;
+    if (m_proxy.port != 0 && m_proxy.host && *m_proxy.host) {
+        proxy = std::string(m_proxy.host) + ":" + std::to_string(m_proxy.port);
+    }
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+
+    // Proxy credentials only: the origin server never sees them. No text
+    // means none at all; an empty one would have libcurl log in as an empty
+    // user, which a lenient NTLM proxy lets through.
+    const std::string credentials = m_proxy.GetCredentials();
+    curl_easy_setopt(h, CURLOPT_PROXYUSERPWD, credentials.empty() ? nullptr : credentials.c_str());
+}
+
+CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url, std::vector<char>& body) {
+    body.clear();
+    CURL* h = m_curl.get();
+    if (!h) {
+        m_extraHeaders.reset();
+        LogWrite("[CDownload] ERROR: %s: could not perform download: libcurl not initialized.",
+                 kDownloadToBufferName);
+        return DOWNLOAD_FATAL;
+    }
+    if (url.empty()) {
+        m_extraHeaders.reset();
+        LogWrite("[CDownload] ERROR: %s: could not perform download: Wrong parameters", kDownloadToBufferName);
+        return DOWNLOAD_BAD_PARAMETERS;
+    }
+
+    // A message left by an earlier transfer must not be reported for this one.
+    SetErrorText("");
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+
+    m_protocol = DetectProtocolType(url);
+    if (m_protocol == PROTOCOL_HTTPS) {
+        if (m_skipPeerVerification) curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        if (m_skipHostVerification) curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+
+    m_body.clear();
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CDownload::WriteBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &m_body);
+    m_headerText.clear();
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CDownload::WriteHeader);
+    curl_easy_setopt(h, CURLOPT_WRITEHEADER, &m_headerText);
+
+    AppendExtraHeader(kUserAgentHeader);
+    AppendExtraHeader(kPragmaHeader);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_extraHeaders.get());
+
+    ApplyProxySettings();
+
+    LogWrite("[CDownload] [DownloadToBuffer] URL=[%s]", url.c_str());
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    m_extraHeaders.reset();
+
+    switch (rc) {
+    case CURLE_OK:
+    case CURLE_RECV_ERROR:
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        LogWrite("[CDownload] ERROR: %s: download timed out: %s", kDownloadToBufferName, m_errorText);
+        return DOWNLOAD_TIMEOUT;
+    case CURLE_COULDNT_CONNECT:
+        LogWrite("[CDownload] ERROR: %s: could not connect: %s", kDownloadToBufferName, m_errorText);
+        return DOWNLOAD_FAILED;
+    default:
+        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s", kDownloadToBufferName,
+                 static_cast<int>(rc), m_errorText);
+        return DOWNLOAD_TRANSFER_ERROR;
+    }
+
+    const DownloadReturnCode result = AnalyzeResponse();
+    if (result != DOWNLOAD_OK) return result;
+
+    // A connection that broke after the status line still counts by its
+    // status, but not when the body it announced did not arrive in full.
+    if (rc == CURLE_RECV_ERROR && BodyShorterThanAnnounced()) {
+        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s", kDownloadToBufferName,
+                 static_cast<int>(rc), m_errorText);
+        return DOWNLOAD_TRANSFER_ERROR;
+    }
+    body = m_body;
+    return DOWNLOAD_OK;
+}
+
+bool CDownload::BodyShorterThanAnnounced() const {
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(m_curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK) return false;
+    return announced >= 0 && static_cast<curl_off_t>(m_body.size()) < announced;
+}
+
+CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url, ByteBuffer* body) {
+    if (body) {
+        body->SetLength(0);
+        if (body->data && body->capacity >= 2) {
+            body->data[0] = 0;
+            body->data[1] = 0;
+        }
+    }
+    std::vector<char> received;
+    const DownloadReturnCode result = DownloadToBuffer(url, received);
+    if (result == DOWNLOAD_OK && body && !received.empty()) {
+        if (!body->Append(received.data(), received.size())) {
+            LogWrite("[CDownload] ERROR: DownloadToBuffer: out of memory (size = %zu)", received.size());
+            return DOWNLOAD_FATAL;
+        }
+    }
+    return result;
+}
+
+CDownload::DownloadReturnCode CDownload::PostToBuffer(const std::string& url, const std::string& postBody,
+                                                      std::vector<char>& body) {
+    if (CURL* h = m_curl.get()) {
+        // libcurl keeps its own copy: the body must not dangle on the handle
+        // once the caller's text is gone.
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody.size()));
+        curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, postBody.c_str());
+        m_extraHeaders.reset();
+        AppendExtraHeader(kCacheControlHeader);
+    }
+    return DownloadToBuffer(url, body);
+}
+
+CDownload::DownloadReturnCode CDownload::PostToFile(const std::string& url, const std::string& postBody,
+                                                    const std::string& fileName) {
+    // The path is predictable and may lie in a world-writable folder: remove
+    // whatever is there (a planted link included) and create the file anew,
+    // never following a link. Readable by others only once it is complete.
+    unlink(fileName.c_str());  // what cannot be removed makes the create below fail
+    FdCloser fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        LogWrite("[CDownload] ERROR: PostToFile: cannot open file %s", fileName.c_str());
+        return DOWNLOAD_FILE_OPEN_ERROR;
+    }
+
+    std::vector<char> content;
+    DownloadReturnCode result = PostToBuffer(url, postBody, content);
+    if (result == DOWNLOAD_OK) {
+        const size_t written = WriteAll(fd.get(), content.data(), content.size());
+        if (written < content.size()) {
+            LogWrite("[CDownload] ERROR: PostToFile: write error (bytesWritten = %d, size = %d)",
+                     static_cast<int>(written), static_cast<int>(content.size()));
+            result = DOWNLOAD_FILE_WRITE_ERROR;
+        } else if (fchmod(fd.get(), 0644) != 0) {
+            LogWrite("[CDownload] ERROR: PostToFile: write error (bytesWritten = %d, size = %d)",
+                     static_cast<int>(written), static_cast<int>(content.size()));
+            result = DOWNLOAD_FILE_WRITE_ERROR;
+        }
+    }
+    if (fd.Close() != 0 && result == DOWNLOAD_OK) {
+        LogWrite("[CDownload] ERROR: PostToFile: write error (bytesWritten = %d, size = %d)",
+                 static_cast<int>(content.size()), static_cast<int>(content.size()));
+        result = DOWNLOAD_FILE_WRITE_ERROR;
+    }
+    return result;
+}
+
+CDownload::DownloadReturnCode CDownload::DownloadToFile(const std::string& url, const std::string& fileName) {
+    // Same care as PostToFile: never write through a link planted at the path.
+    unlink(fileName.c_str());
+    FdCloser fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        SetErrorText(strerror(errno));
+        LogWrite("[CDownload] ERROR: DownloadToFile: cannot open file %s: %s", fileName.c_str(), m_errorText);
+        return DOWNLOAD_FILE_OPEN_ERROR;
+    }
+    std::vector<char> content;
+    DownloadReturnCode result = DownloadToBuffer(url, content);
+    if (result == DOWNLOAD_OK) {
+        errno = 0;
+        const size_t written = WriteAll(fd.get(), content.data(), content.size());
+        if (written < content.size() || fd.Close() != 0) {
+            result = DOWNLOAD_FILE_WRITE_ERROR;
+            SetErrorText(strerror(errno != 0 ? errno : EIO));
+            LogWrite("[CDownload] ERROR: DownloadToFile: could not write content to file %s: %s", fileName.c_str(),
+                     m_errorText);
+        }
+    }
+    return result;
+}
+
+CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
+    CURL* h = m_curl.get();
+    long responseCode = 0;
+    long connectCode = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
+    curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+
+    const long status = responseCode != 0 ? responseCode : connectCode;
+    if (status == 0) {
+        char text[CURL_ERROR_SIZE];
+        snprintf(text, sizeof(text), "%s: Impossible to determine response status. Could not continue",
+                 kAnalyzeResponseName);
+        SetErrorText(text);
+        LogWrite("[CDownload] ERROR: %s: [%s]", kAnalyzeResponseName, m_errorText);
+        return DOWNLOAD_FATAL;
+    }
+
+    if (m_headerText.find(std::to_string(status)) == std::string::npos) {
+        if (!*m_errorText) SetErrorText("FATAL. Could not find status code in response header");
+        LogWrite("[CDownload] ERROR: %s: could not find status code [%ld] in response header", kAnalyzeResponseName,
+                 status);
+        return DOWNLOAD_FATAL;
+    }
+
+    switch (status) {
+    case 200:
+        return DOWNLOAD_OK;
+    case 401:
+    case 407: {
+        m_proxyAuthText.clear();
+        size_t pos = 0;
+        while (pos < m_headerText.size()) {
+            m_challenge.ParseChallenge(m_headerText.data() + pos, m_headerText.size() - pos);
+            std::string text = Narrowed(m_challenge.GetChallengeText());
+            if (!text.empty()) {
+                m_proxyAuthText = std::move(text);
+                break;
+            }
+            const size_t next = m_headerText.find("\r\n\r\n", pos);
+            if (next == std::string::npos) break;
+            pos = next + 4;
+        }
+        if (!*m_errorText) SetErrorText("Authentication required. Can not continue");
+        return DOWNLOAD_AUTH_REQUIRED;
+    }
+    case 403:
+        if (!*m_errorText) {
+            SetErrorText(
+                "Could not perform download: Forbidden. This may be caused by not having detected environment "
+                "proxy settings correctly");
+        }
+        LogWrite("[CDownload] %s:%d. %s", kAnalyzeResponseName, 726, m_errorText);
+        return DOWNLOAD_FORBIDDEN;
+    default:
+        if (!*m_errorText) SetErrorText("Could not perform download");
+        LogWrite("[CDownload] [%s] %s. HTTP Status Code: %ld.", "AnalyzeResponse", m_errorText, status);
+        return DOWNLOAD_FAILED;
+    }
+}
+
+void CDownload::SetProxyCredentials(const std::string& credentials) { m_proxy.SetCredentials(credentials); }
+
+void CDownload::GetProxySettings(ProxySettings* out) {
+    if (!out) return;
+    *out = m_proxy;
+}
+
+std::string CDownload::GetProxyAuthText() const { return m_proxyAuthText; }
+
+size_t CDownload::WriteBody(char* data, size_t size, size_t count, void* userdata) {
+    auto* body = static_cast<std::vector<char>*>(userdata);
+    if (!data || !body) return 0;
+    const size_t n = size * count;
+    body->insert(body->end(), data, data + n);
+    return n;
+}
+
+size_t CDownload::WriteHeader(char* data, size_t size, size_t count, void* userdata) {
+    auto* text = static_cast<std::string*>(userdata);
+    if (!data || !text) return static_cast<size_t>(-1);
+    const size_t n = size * count;
+    text->append(data, n);
+    return n;
+}
+
+int CDownload::DebugTrace(CURL*, curl_infotype kind, char* data, size_t size, void*) {
+    const char* prefix;
+    switch (kind) {
+    case CURLINFO_TEXT: prefix = "== Info: ["; break;
+    case CURLINFO_HEADER_IN: prefix = "<= Recv header: ["; break;
+    case CURLINFO_HEADER_OUT: prefix = "=> Send header: ["; break;
+    case CURLINFO_DATA_IN: prefix = "\t<= Recv data: ["; break;
+    case CURLINFO_DATA_OUT: prefix = "=> Send data: ["; break;
+    default: prefix = " ?? UNKNOWN libcurl DATA: ["; break;
+    }
+    std::string trace(prefix);
+    if (data) trace.append(data, size);
+    trace.push_back(']');
+    fwrite(trace.data(), 1, trace.size(), stderr);
+    return 0;
+}

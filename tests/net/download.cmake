@@ -1,0 +1,23 @@
+# Authentication challenges (pure parsing) and the transfer client against
+# real loopback servers and real squid proxies.
+if(NOT TARGET net)
+  return()
+endif()
+
+sa_add_gtest(challenge_parse_test LABEL unit TIMEOUT 30
+  SOURCES challenge_parse_test.cpp
+  LIBS net)
+
+# The servers are cpp-httplib, which Debian ships compiled for 64-bit only.
+if(NOT TARGET PkgConfig::SA_HTTPLIB)
+  pkg_check_modules(SA_HTTPLIB QUIET IMPORTED_TARGET GLOBAL cpp-httplib)
+endif()
+if(TARGET PkgConfig::SA_HTTPLIB)
+  sa_add_gtest(download_http_test LABEL integration TIMEOUT 60
+    SOURCES download_http_test.cpp
+    LIBS net testsupport PkgConfig::SA_HTTPLIB)
+
+  sa_add_gtest(download_proxy_test LABEL integration TIMEOUT 120
+    SOURCES download_proxy_test.cpp
+    LIBS net testsupport PkgConfig::SA_HTTPLIB)
+endif()
