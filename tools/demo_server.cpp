@@ -200,6 +200,13 @@ bool Server::Start() {
       std::lock_guard<std::mutex> lock(m_lock);
       poll = ++m_polls;
     }
+    if (m_options.demandCredentials) {
+      res.status = 401;
+      res.set_header("WWW-Authenticate", "Basic realm=\"" + m_options.realm + "\"");
+      res.set_content("credentials needed\n", "text/plain");
+      Record(std::move(request));
+      return;
+    }
     const std::string& ticket =
         poll > 1 && !m_options.laterTicket.empty() ? m_options.laterTicket : m_options.ticket;
     std::string reply = "ticket=" + ticket + "\r\n";

@@ -42,6 +42,8 @@ struct Options {
   std::string marker;  // file the client script writes when it runs
   int componentsStatus = 200;
   bool brokenPackage = false;  // answer the components page with a non-ZIP
+  bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
+  std::string realm = "demo realm";
   bool print = true;
 };
 

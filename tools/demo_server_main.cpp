@@ -2,7 +2,7 @@
 //   demo_server [--port N] [--ticket T] [--later-ticket T2] [--polls N]
 //               [--outcome assignment|error|never] [--error TEXT]
 //               [--isd X] [--mode N] [--luid X] [--marker FILE]
-//               [--components-status N] [--broken-package]
+//               [--components-status N] [--broken-package] [--demand-credentials]
 // Prints "listening on <base URL>" and then every request it receives.
 
 #include <signal.h>
@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     else if (option == "--marker") options.marker = value();
     else if (option == "--components-status") options.componentsStatus = std::atoi(value().c_str());
     else if (option == "--broken-package") options.brokenPackage = true;
+    else if (option == "--demand-credentials") options.demandCredentials = true;
     else if (option == "--outcome") {
       const std::string outcome = value();
       if (outcome == "assignment") options.outcome = demo::Outcome::Assignment;
