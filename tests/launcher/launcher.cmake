@@ -11,3 +11,11 @@ if(TARGET demo_server_lib)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/session_test.cpp
     LIBS launcher_core launcher_fake_ui demo_server_lib testsupport)
 endif()
+
+if(TARGET demo_server_lib)
+  sa_add_gtest(launcher_exe_test LABEL e2e TIMEOUT 120
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_exe_test.cpp
+    LIBS demo_server_lib CLIB testsupport)
+  target_include_directories(launcher_exe_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
+  add_dependencies(launcher_exe_test launcher personalise)
+endif()

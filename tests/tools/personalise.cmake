@@ -1,0 +1,5 @@
+sa_add_gtest(personalise_test LABEL unit TIMEOUT 60
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/personalise_test.cpp
+  LIBS testsupport)
+target_include_directories(personalise_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
+add_dependencies(personalise_test launcher personalise)
