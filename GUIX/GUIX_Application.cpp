@@ -83,6 +83,7 @@ bool GUIX_Application::run() {
     {
         GUIX_DisplayLock l;
         XDeleteProperty(m_display, m_eventWindowId.load(), m_atomClientMessage);
+        XFlush(m_display);  // the window exists on the server before anybody posts to it
     }
     s_readOffset = 0;
 
@@ -170,6 +171,8 @@ void GUIX_Application::showDialog(GUIX_Dialog* dialog) {
 void GUIX_Application::registerDialog(GUIX_Dialog* dialog) {
     GUIX_Event ev(EV_REGISTER_DIALOG, 0, 0);
     ev.payload[0] = static_cast<std::uint32_t>(dialog->windowId());
+    // A handshake left over from a request nobody waited for must not count.
+    dialog->waitObject().reset();
     lock();
     bool posted = postEvent(ev);
     if (!posted) m_pending.push(ev);

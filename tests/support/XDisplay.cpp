@@ -1,0 +1,186 @@
+#include "XDisplay.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+extern char** environ;
+
+namespace testsupport {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::vector<char*> cstrings(std::vector<std::string>& v) {
+    std::vector<char*> out;
+    for (auto& s : v) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+// Environment of this process with DISPLAY replaced (when display is not empty).
+std::vector<std::string> environmentWith(const std::string& display) {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, "DISPLAY=", 8) != 0) env.emplace_back(*e);
+    if (!display.empty()) env.push_back("DISPLAY=" + display);
+    return env;
+}
+
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env, int keepFd = -1) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    (void)keepFd;  // inherited: created without close-on-exec
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // Own process group, so a terminal's Ctrl-C aimed at the test does not race us.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    auto args = cstrings(argv);
+    std::vector<std::string> envCopy = env;
+    auto envp = cstrings(envCopy);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return pid;
+}
+
+// Waits for pid to exit within timeoutMs; returns the exit status or -1.
+int waitExit(pid_t pid, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        if (r < 0) return -1;
+        if (Clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+XDisplay* s_current = nullptr;
+std::unique_ptr<XDisplay> s_owned;
+
+}  // namespace
+
+XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (!startServer(timeoutMs)) return;
+    if (withWindowManager && !startWindowManager(msLeft(deadline))) return;
+    ok_ = true;
+}
+
+XDisplay::~XDisplay() {
+    stop(wm_);
+    stop(xvfb_);
+}
+
+void XDisplay::stop(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (waitExit(pid, 3000) < 0) {
+        kill(pid, SIGKILL);
+        waitExit(pid, 3000);
+    }
+    pid = -1;
+}
+
+bool XDisplay::startServer(int timeoutMs) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp"},
+                  environmentWith(""), fds[1]);
+    close(fds[1]);
+    if (xvfb_ < 0) {
+        close(fds[0]);
+        error_ = "cannot start Xvfb";
+        return false;
+    }
+    // Xvfb writes the display number and a newline once it accepts connections.
+    std::string number;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (number.find('\n') == std::string::npos) {
+        pollfd p{fds[0], POLLIN, 0};
+        int rc = poll(&p, 1, msLeft(deadline));
+        if (rc <= 0) break;
+        char buf[32];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        number.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    if (number.find('\n') == std::string::npos) {
+        error_ = "Xvfb did not report its display in time";
+        return false;
+    }
+    number.erase(number.find('\n'));
+    display_ = ":" + number;
+    return true;
+}
+
+bool XDisplay::startWindowManager(int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto env = environmentWith(display_);
+    wm_ = spawn({"openbox", "--sm-disable"}, env);
+    if (wm_ < 0) {
+        error_ = "cannot start openbox";
+        return false;
+    }
+    for (;;) {
+        pid_t probe = spawn({"wmctrl", "-m"}, env);
+        if (probe > 0 && waitExit(probe, std::max(1, msLeft(deadline))) == 0) break;
+        if (probe > 0) {
+            kill(probe, SIGKILL);
+            waitExit(probe, 1000);
+        }
+        if (msLeft(deadline) == 0) {
+            error_ = "openbox did not answer in time";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // Windows mapped in the window manager's first moments are not managed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(500, msLeft(deadline) + 1)));
+    return true;
+}
+
+void XDisplayEnvironment::SetUp() {
+    if (s_owned) return;
+    s_owned = std::make_unique<XDisplay>(withWm_);
+    s_current = s_owned.get();
+    if (s_owned->ok()) setenv("DISPLAY", s_owned->display().c_str(), 1);
+    // Stopped at exit, after objects made later (a toolkit's display
+    // connection, closed in a static destructor) are gone.
+    std::atexit([] {
+        s_current = nullptr;
+        s_owned.reset();
+    });
+}
+
+void XDisplayEnvironment::TearDown() {}
+
+XDisplay* XDisplayEnvironment::Current() { return s_current; }
+
+}  // namespace testsupport
