@@ -25,7 +25,10 @@ public:
     static Source OpenFile(const std::string& path) { return Source(fopen(path.c_str(), "re"), false); }
     static Source OpenPipe(const char* command) { return Source(popen(command, "re"), true); }
     static Source None() { return Source(nullptr, false); }
-    Source(Source&& other) noexcept : stream_(other.stream_), isPipe_(other.isPipe_) { other.stream_ = nullptr; }
+    Source(Source&& other) noexcept : stream_(other.stream_), isPipe_(other.isPipe_)
+    {
+        other.stream_ = nullptr;
+    }
     Source& operator=(Source&& other) noexcept
     {
         if (this != &other) {
@@ -44,15 +47,10 @@ public:
     // Next line without its line end, of any length; false at the end.
     bool ReadLine(std::string& line)
     {
-        char* buffer = nullptr;
-        size_t capacity = 0;
-        ssize_t n = getline(&buffer, &capacity, stream_);
-        if (n < 0) {
-            free(buffer);
+        ssize_t n = getline(&line_, &capacity_, stream_);
+        if (n < 0)
             return false;
-        }
-        line.assign(buffer, static_cast<size_t>(n));
-        free(buffer);
+        line.assign(line_, static_cast<size_t>(n));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         return true;
@@ -75,9 +73,14 @@ private:
         if (stream_)
             isPipe_ ? pclose(stream_) : fclose(stream_);
         stream_ = nullptr;
+        free(line_);
+        line_ = nullptr;
+        capacity_ = 0;
     }
     FILE* stream_;
     bool isPipe_;
+    char* line_ = nullptr;  // getline's buffer, grown as needed
+    size_t capacity_ = 0;
 };
 
 // What a parser found. Applied to the record only on success.
