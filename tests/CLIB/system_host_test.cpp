@@ -182,8 +182,3 @@ TEST_F(SessionManagerTest, MissingFolderIsLogged)
     EXPECT_NE(std::string::npos, log.Text().find(" Unable to open folder [" + missing + "]: No such file or directory\r\n"))
         << log.Text();
 }
-
-TEST(SessionManagerDefault, LooksInTheIceFolder)
-{
-    EXPECT_STREQ("/tmp/.ICE-unix/", kIceSocketFolder);
-}

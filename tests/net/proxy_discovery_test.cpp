@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
 
 #include "ProxySettings.h"
 #include "proxy_test_home.h"
@@ -392,18 +391,4 @@ TEST(ProxySettingsRecord, ResetCopyAndCredentials)
     b.LoadProxySettings();
     EXPECT_EQ(nullptr, b.host);
     EXPECT_EQ("user:pa:ss", b.GetCredentials());
-}
-
-TEST(ProxySettingsRecord, CredentialsFromManyThreads)
-{
-    ProxySettings settings;
-    std::thread writer([&] {
-        for (int i = 0; i < 2000; ++i)
-            settings.SetCredentials(i % 2 ? "alice:one" : "bob:a-much-longer-password-than-the-other");
-    });
-    for (int i = 0; i < 2000; ++i) {
-        std::string c = settings.GetCredentials();
-        ASSERT_TRUE(c.empty() || c == "alice:one" || c == "bob:a-much-longer-password-than-the-other") << c;
-    }
-    writer.join();
 }
