@@ -174,6 +174,7 @@ void Server::Record(Request request) {
   if (m_options.print) {
     std::printf("%s %s\n", request.method.c_str(), request.target.c_str());
     if (!request.body.empty()) std::printf("  body: %s\n", request.body.c_str());
+    if (!request.reply.empty()) std::printf("  reply: %s\n", request.reply.c_str());
     for (const auto& [key, value] : request.decrypted) std::printf("  %s = %s\n", key.c_str(), value.c_str());
     for (const auto& problem : request.problems) std::printf("  PROBLEM: %s\n", problem.c_str());
     std::fflush(stdout);
@@ -220,6 +221,9 @@ bool Server::Start() {
       }
     }
     res.set_content(reply, "text/plain");
+    for (std::size_t at = reply.find("\r\n"); at != std::string::npos; at = reply.find("\r\n"))
+      reply.replace(at, 2, at + 2 == reply.size() ? "" : " | ");
+    request.reply = reply;
     Record(std::move(request));
   });
   m_server->Post(".*", [this](const httplib::Request& req, httplib::Response& res) {

@@ -52,6 +52,7 @@ struct Request {
   std::string page;   // "session", "components" or "other"
   std::string target; // path and query as received
   std::string body;
+  std::string reply;  // what a session poll was answered (CR LF shown as " | ")
   std::map<std::string, std::string> query;  // raw values
   std::vector<std::pair<std::string, std::string>> form;  // raw, in order
   std::map<std::string, std::string> decrypted;  // type, check, mac, system, proxyserver, proxyauth
