@@ -250,7 +250,7 @@ TEST(NtlmChallenge, HostileAndTruncatedMessagesLeaveTheTextAlone) {
         hostile.push_back(m);
     }
     {
-        auto m = ChallengeHeader(0xFFFFFFF0u);  // offset past the end, wraps when added to
+        auto m = ChallengeHeader(0xFFFFFFFEu);  // offset past the end, wraps when added to
         AddPair(m, 2, "EVIL");
         hostile.push_back(m);
     }
@@ -326,6 +326,10 @@ TEST(WStringBufferTest, AppendsGrowAndStayTerminated) {
     EXPECT_TRUE(b.Append(wide, 0));
     EXPECT_TRUE(b.Append(nullptr, 5));
     EXPECT_EQ(b.length(), expected.size() + 2);
+    // A count that cannot fit is refused before anything is touched.
+    EXPECT_FALSE(b.Append(wide, UINT32_MAX - 32));
+    EXPECT_EQ(b.length(), expected.size() + 2);
+    EXPECT_EQ(b.data()[b.length()], 0);
 
     b.Clear();
     EXPECT_EQ(b.length(), 0u);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -397,4 +398,59 @@ TEST(DownloadHttps, SelfSignedCertificateForAnotherHostIsAccepted) {
     EXPECT_EQ(d.DownloadToBuffer(server.url("/secure", "https"), body), CDownload::DOWNLOAD_OK) << d.GetErrorText();
     EXPECT_EQ(Str(body), "over tls");
     EXPECT_EQ(d.GetProtocol(), CDownload::PROTOCOL_HTTPS);
+}
+
+TEST_F(DownloadHttp, ProxyPortWithoutHostMeansDirect) {
+    RawServer fakeProxy([](int fd, const std::atomic<bool>& stopping) {
+        if (dltest::ReadRequest(fd, stopping)) dltest::SendAll(fd, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+    });
+    const std::string profile = home.path() + "/.mozilla/firefox/p.default";
+    std::filesystem::create_directories(profile);
+    ASSERT_TRUE(testsupport::WriteFile(profile + "/prefs.js",
+                                       "user_pref(\"network.proxy.http_port\", " + std::to_string(fakeProxy.port()) +
+                                           ");\nuser_pref(\"network.proxy.type\", 1);\n"));
+    CDownload d;
+    ProxySettings ps;
+    d.GetProxySettings(&ps);
+    EXPECT_EQ(ps.host, nullptr);
+
+    std::vector<char> body;
+    EXPECT_EQ(d.DownloadToBuffer(server.url("/ok"), body), CDownload::DOWNLOAD_OK) << d.GetErrorText();
+    EXPECT_EQ(fakeProxy.connections(), 0);
+}
+
+// An entry another user planted in a sticky folder cannot be removed; it
+// must then not be written through either.
+TEST(DownloadFiles, PostToFileRefusesAnEntryItCannotRemove) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TestHome home;
+    const uid_t nobody = 65534;
+    ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
+    const std::string sticky = home.path() + "/tmp";
+    ASSERT_EQ(mkdir(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    const std::string victim = home.path() + "/victim";
+    ASSERT_TRUE(testsupport::WriteFile(victim, "precious", 0666));
+    ASSERT_EQ(chown(victim.c_str(), nobody, nobody), 0);
+    const std::string target = sticky + "/RC_1.zip";
+    ASSERT_EQ(symlink(victim.c_str(), target.c_str()), 0);
+
+    const std::string url = "http://127.0.0.1:" + std::to_string(testsupport::FreeTcpPort()) + "/";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(100);
+        CDownload d;
+        _exit(static_cast<int>(d.PostToFile(url, "a=1", target)));
+    }
+    int status = 0;
+    const bool ended = testsupport::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 20000);
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), CDownload::DOWNLOAD_FILE_OPEN_ERROR);
+    EXPECT_EQ(testsupport::ReadFile(victim), "precious");
 }
