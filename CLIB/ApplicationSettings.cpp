@@ -1,6 +1,9 @@
 #include "ApplicationSettings.h"
 
+// The assertions here guard programming errors and stay on in release builds.
+#undef NDEBUG
 #include <assert.h>
+
 #include <errno.h>
 #include <unistd.h>
 

@@ -1,14 +1,26 @@
 #include "CriticalSection.h"
 
+// The assertions here guard programming errors and stay on in release builds.
+#undef NDEBUG
 #include <assert.h>
+
 #include <time.h>
 
 #include <cinttypes>
 #include <cstdio>
 
-// Programming errors stop the process in every build type, not only with asserts on.
-#define SA_REQUIRE(expr) \
-  ((expr) ? void(0) : __assert_fail(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
+namespace {
+
+// aval is also read outside the mutex by the destroyed-event check, so every
+// access is atomic; the mutex still orders the state changes.
+std::int32_t Aval(const MPEventID& h) { return __atomic_load_n(&h.aval, __ATOMIC_RELAXED); }
+void SetAval(MPEventID& h, std::int32_t v) { __atomic_store_n(&h.aval, v, __ATOMIC_RELAXED); }
+
+} // namespace
+
+// A call on a destroyed event is a programming error: stop in every build type.
+#define SA_REQUIRE_LIVE(h) \
+  (Aval(h) != -1 ? void(0) : __assert_fail("h.aval != -1", __FILE__, __LINE__, __PRETTY_FUNCTION__))
 
 void CreateEvent(MPEventID& h) {
   pthread_mutex_init(&h.mutex, nullptr);
@@ -19,34 +31,34 @@ void CreateEvent(MPEventID& h) {
   pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
   pthread_cond_init(&h.condition, &attributes);
   pthread_condattr_destroy(&attributes);
-  h.aval = 0;
+  SetAval(h, 0);
 }
 
 void SetEvent(MPEventID& h) {
-  SA_REQUIRE(h.aval != -1);
+  SA_REQUIRE_LIVE(h);
   pthread_mutex_lock(&h.mutex);
-  h.aval = 1;
+  SetAval(h, 1);
   pthread_cond_broadcast(&h.condition);
   pthread_mutex_unlock(&h.mutex);
 }
 
 void ResetEvent(MPEventID& h) {
-  SA_REQUIRE(h.aval != -1);
+  SA_REQUIRE_LIVE(h);
   pthread_mutex_lock(&h.mutex);
-  h.aval = 0;
+  SetAval(h, 0);
   pthread_mutex_unlock(&h.mutex);
 }
 
 void WaitEvent(MPEventID& h) {
-  SA_REQUIRE(h.aval != -1);
+  SA_REQUIRE_LIVE(h);
   pthread_mutex_lock(&h.mutex);
-  while (h.aval == 0) pthread_cond_wait(&h.condition, &h.mutex);
-  h.aval = 0;
+  while (Aval(h) == 0) pthread_cond_wait(&h.condition, &h.mutex);
+  SetAval(h, 0);
   pthread_mutex_unlock(&h.mutex);
 }
 
 void WaitEventTimer(MPEventID& h, std::int32_t milliseconds, bool& signalled) {
-  SA_REQUIRE(h.aval != -1);
+  SA_REQUIRE_LIVE(h);
   pthread_mutex_lock(&h.mutex);
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -56,19 +68,19 @@ void WaitEventTimer(MPEventID& h, std::int32_t milliseconds, bool& signalled) {
     deadline.tv_sec += nsec / 1000000000L;
     deadline.tv_nsec = nsec % 1000000000L;
   }
-  while (h.aval == 0) {
+  while (Aval(h) == 0) {
     if (pthread_cond_timedwait(&h.condition, &h.mutex, &deadline) != 0) break;
   }
   // Decided on the event itself: a set that lands as the wait times out counts.
-  signalled = (h.aval != 0);
-  h.aval = 0;
+  signalled = (Aval(h) != 0);
+  SetAval(h, 0);
   pthread_mutex_unlock(&h.mutex);
 }
 
 void DestroyEvent(MPEventID& h) {
-  SA_REQUIRE(h.aval != -1);
+  SA_REQUIRE_LIVE(h);
   pthread_mutex_lock(&h.mutex);
-  h.aval = -1;
+  SetAval(h, -1);
   pthread_mutex_unlock(&h.mutex);
   pthread_cond_destroy(&h.condition);
   pthread_mutex_destroy(&h.mutex);

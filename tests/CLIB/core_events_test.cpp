@@ -92,7 +92,6 @@ TEST_F(CoreEvents, SetAtExpiryIsNeverLost) {
 }
 
 TEST(CoreEventsDeath, DestroyedEventStopsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   MPEventID ev;
   CreateEvent(ev);
   DestroyEvent(ev);

@@ -2,12 +2,29 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "Log.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 
 namespace {
+
+// LOGREADER_COMMAND: '|'-separated words, possibly led by an emulator.
+std::vector<std::string> Reader(std::vector<std::string> args = {}) {
+  std::vector<std::string> argv;
+  std::string command = LOGREADER_COMMAND, word;
+  for (char c : command + "|") {
+    if (c != '|') {
+      word += c;
+    } else if (!word.empty()) {
+      argv.push_back(word);
+      word.clear();
+    }
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
 
 
 
@@ -28,7 +45,7 @@ protected:
 };
 
 TEST_F(LogReader, PrintsTheLinesOfAnIntactLog) {
-  const auto r = testsupport::Run({LOGREADER_PATH, log}, 20000, Env());
+  const auto r = testsupport::Run(Reader({log}), 20000, Env());
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0) << r.output;
   const std::size_t a = r.output.find(" --->\r\n");
@@ -40,7 +57,7 @@ TEST_F(LogReader, PrintsTheLinesOfAnIntactLog) {
   EXPECT_EQ(r.output.find("Error"), std::string::npos);
 
   // Without an argument it reads the launcher's own log under $HOME.
-  const auto d = testsupport::Run({LOGREADER_PATH}, 20000, Env());
+  const auto d = testsupport::Run(Reader(), 20000, Env());
   EXPECT_EQ(d.exitCode, 0);
   EXPECT_EQ(d.output, r.output);
   // The temporary report is gone.
@@ -52,13 +69,13 @@ TEST_F(LogReader, FailsOnDamagedOrMissingLogs) {
   const std::size_t second = content.find("\r\n") + 2;
   content.erase(second, content.find("\r\n", second) + 2 - second); // delete line 2
   ASSERT_TRUE(testsupport::WriteFile(log, content, 0600));
-  const auto r = testsupport::Run({LOGREADER_PATH, log}, 20000, Env());
+  const auto r = testsupport::Run(Reader({log}), 20000, Env());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find(" --->\r\n"), std::string::npos);
   EXPECT_NE(r.output.find("Error on data validation (line 2)"), std::string::npos) << r.output;
 
-  EXPECT_EQ(testsupport::Run({LOGREADER_PATH, home.path() + "/nothing.log"}, 20000, Env()).exitCode, 2);
-  EXPECT_EQ(testsupport::Run({LOGREADER_PATH, "a", "b"}, 20000, Env()).exitCode, 2);
+  EXPECT_EQ(testsupport::Run(Reader({home.path() + "/nothing.log"}), 20000, Env()).exitCode, 2);
+  EXPECT_EQ(testsupport::Run(Reader({"a", "b"}), 20000, Env()).exitCode, 2);
 }
 
 } // namespace
