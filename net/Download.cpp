@@ -96,7 +96,10 @@ CDownload::CDownload(uint32_t timeoutSeconds) : m_timeout(timeoutSeconds) {
     SetErrorText("");
 }
 
-CDownload::~CDownload() = default;
+CDownload::~CDownload() {
+    // The handle points at the error buffer and the lists: it goes first.
+    m_curl.reset();
+}
 
 void CDownload::SetErrorText(const char* text) {
     if (!text || !*text) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Crypto.h"
@@ -127,8 +128,7 @@ uint32_t ProxyAuthChallenge::ParseChallenge(const char* headers, size_t length) 
     m_scheme = AUTH_NONE;
     if (!headers || length == 0) return m_scheme;
 
-    const std::string whole(headers, length);
-    const size_t end = whole.find("\r\n\r\n");
+    const size_t end = std::string_view(headers, length).find("\r\n\r\n");
     if (end == std::string::npos || end == 0) return m_scheme;
 
     const std::string section(headers, end);
