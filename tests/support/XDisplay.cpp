@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,26 +41,26 @@ std::vector<std::string> environmentWith(const std::string& display) {
     return env;
 }
 
-pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env, int keepFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    (void)keepFd;  // inherited: created without close-on-exec
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // Own process group, so a terminal's Ctrl-C aimed at the test does not race us.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env) {
     auto args = cstrings(argv);
     std::vector<std::string> envCopy = env;
     auto envp = cstrings(envCopy);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return pid;
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid != 0) return pid;  // parent, or -1
+    // Child: only async-signal-safe calls until exec. The server and the
+    // window manager must not outlive a test that is killed on its time limit.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    int devnull = open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+    }
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
 }
 
 // Waits for pid to exit within timeoutMs; returns the exit status or -1.
@@ -109,9 +109,10 @@ bool XDisplay::startServer(int timeoutMs) {
         error_ = "pipe failed";
         return false;
     }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
                    "-nolisten", "tcp"},
-                  environmentWith(""), fds[1]);
+                  environmentWith(""));  // the pipe's write end is inherited
     close(fds[1]);
     if (xvfb_ < 0) {
         close(fds[0]);

@@ -25,7 +25,7 @@ namespace testsupport {
 class XDisplay {
 public:
     // withWindowManager = false starts Xvfb alone.
-    explicit XDisplay(bool withWindowManager = true, int timeoutMs = 15000);
+    explicit XDisplay(bool withWindowManager = true, int timeoutMs = 30000);
     ~XDisplay();
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
