@@ -266,17 +266,9 @@ int EncryptToHexDigits(const unsigned char* bytes, std::size_t length, const WCh
 }
 
 int HexPair(char hi, char lo) {
-  // A pair is read like strtol(base 16) would: stop at the first non-digit.
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  const int h = digit(hi);
-  if (h < 0) return 0;
-  const int l = digit(lo);
-  return l < 0 ? h : h * 16 + l;
+  // Base-16 parse of the pair alone: a pair that starts with a non-digit gives 0.
+  const char pair[3] = {hi, lo, 0};
+  return static_cast<int>(std::strtol(pair, nullptr, 16));
 }
 
 WString EmptyWString() { return static_cast<WString>(std::calloc(1, sizeof(WChar))); }
