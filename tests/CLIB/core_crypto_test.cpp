@@ -231,25 +231,6 @@ TEST(CoreCrypto, OddDecryptedByteCountStaysInsideTheText) {
   EXPECT_FALSE(EncryptBytesToHex(none, key, out));
 }
 
-TEST(CoreCrypto, ByteBufferGrowthAndTerminators) {
-  ByteBuffer b;
-  ASSERT_TRUE(b.SetLength(10));
-  EXPECT_EQ(b.capacity, 74u);
-  b.length = 0;
-  ASSERT_TRUE(b.Append("xy", 2));
-  EXPECT_EQ(b.length, 2u);
-  EXPECT_EQ(b.data[2], 0);
-  EXPECT_EQ(b.data[3], 0);
-  std::string big(500, 'q');
-  ASSERT_TRUE(b.Append(big.data(), big.size()));
-  EXPECT_EQ(b.length, 502u);
-  EXPECT_GE(b.capacity, 566u);
-  EXPECT_EQ(b.data[502], 0);
-  ByteBuffer moved(std::move(b));
-  EXPECT_EQ(b.data, nullptr);
-  EXPECT_EQ(moved.length, 502u);
-}
-
 TEST(CoreCrypto, DecryptFailuresAreLoggedAsDescribed) {
   testsupport::TempDir home;
   setenv("HOME", home.path().c_str(), 1);
