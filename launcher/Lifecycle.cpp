@@ -47,12 +47,12 @@ void SignalToPipe(int signalNumber) {
 }
 
 void OnSignal(int signalNumber) {
-  {
-    std::lock_guard<std::mutex> lock(g_stopEventLock);
-    if (g_stopEventAlive) SetEvent(StopEvent);
-  }
+  // Logged before the event is set, so the line comes before whatever the
+  // session thread writes when it wakes.
   const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "?";
   LogWrite("Signal handler caught a signal: %s", name);
+  std::lock_guard<std::mutex> lock(g_stopEventLock);
+  if (g_stopEventAlive) SetEvent(StopEvent);
 }
 
 void* SignalReader(void*) {

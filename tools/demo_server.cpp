@@ -253,7 +253,7 @@ bool Server::Start() {
       std::string ac;
       for (const auto& [key, value] : request.form)
         if (key == "ac") ac = value;
-      res.set_content(MakeZip(m_options.remoteControlName + "_" + ac, ClientScript(m_options.marker), 0755),
+      res.set_content(MakeZip(m_options.remoteControlName + "_" + ac, ClientScript(m_options.marker), m_options.clientMode),
                       "application/zip");
     }
     Record(std::move(request));

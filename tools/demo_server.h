@@ -40,6 +40,7 @@ struct Options {
   std::string script;  // sent as it is instead of the encrypted assignment
   std::string remoteControlName = "ZELsupportRC";
   std::string marker;  // file the client script writes when it runs
+  unsigned clientMode = 0777;  // as careless packages carry it
   int componentsStatus = 200;
   bool brokenPackage = false;  // answer the components page with a non-ZIP
   bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
