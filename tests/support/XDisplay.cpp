@@ -149,15 +149,25 @@ bool XDisplay::startWindowManager(int timeoutMs) {
         error_ = "cannot start openbox";
         return false;
     }
+    int last = -1;
     for (;;) {
         pid_t probe = spawn({"wmctrl", "-m"}, env);
-        if (probe > 0 && waitExit(probe, std::max(1, msLeft(deadline))) == 0) break;
         if (probe > 0) {
-            kill(probe, SIGKILL);
-            waitExit(probe, 1000);
+            last = waitExit(probe, std::max(1, msLeft(deadline)));
+            if (last == 0) break;
+            if (last < 0) {
+                kill(probe, SIGKILL);
+                waitExit(probe, 1000);
+            }
+        }
+        int status = 0;
+        if (waitpid(wm_, &status, WNOHANG) == wm_) {
+            wm_ = -1;
+            error_ = "openbox ended at start (status " + std::to_string(status) + ")";
+            return false;
         }
         if (msLeft(deadline) == 0) {
-            error_ = "openbox did not answer in time";
+            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) + ")";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
