@@ -349,6 +349,24 @@ TEST_F(SessionTest, ClientNameHeldBySomeoneElseIsNotUnpackedOver) {
   EXPECT_TRUE(ReadFile(marker_).empty());
 }
 
+TEST_F(SessionTest, ShellCharactersInTheAccessNumberNeverBecomeCommands) {
+  // The ac item names the package and the client; the shell must see both
+  // as plain words, also when unzip unpacks and when the client starts.
+  ac_ = "4242;touch${IFS}pwned";
+  StartServer(ServerOptions());
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(temp_.path().c_str()), 0);
+  Run(Block(server_->BaseUrl()));
+  ASSERT_EQ(chdir(previous), 0);
+  ExpectFrame();
+  EXPECT_EQ(log_[log_.size() - 2], "Successfully launched RC client [" + ClientFile() + "]") << Joined(log_);
+  EXPECT_TRUE(WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000));
+  EXPECT_NE(ReadFile(marker_).find(ClientFile()), std::string::npos);
+  EXPECT_NE(access((temp_ / "pwned").c_str(), F_OK), 0);
+  EXPECT_NE(access((clients_ + "/pwned").c_str(), F_OK), 0);
+}
+
 TEST_F(SessionTest, NoCodeMeansNoSessionButAnOrderlyEnd) {
   fakeui::Reset(fakeui::WithCode("", false));
   Run("url(http://127.0.0.1:9/)ac(" + ac_ + ")");
