@@ -367,6 +367,19 @@ TEST_F(SessionTest, ShellCharactersInTheAccessNumberNeverBecomeCommands) {
   EXPECT_NE(access((clients_ + "/pwned").c_str(), F_OK), 0);
 }
 
+TEST_F(SessionTest, TypedCodeWithBlanksReachesTheServerEncoded) {
+  StartServer(ServerOptions());
+  fakeui::Reset(fakeui::WithCode("12 34\t5", true));
+  Run(Block(server_->BaseUrl(), ""));
+  ExpectFrame();
+  EXPECT_EQ(fakeui::Count("AskSessionCode"), 1);
+  ASSERT_GE(server_->SessionPolls(), 1);
+  EXPECT_EQ(server_->Requests()[0].query.at("c"), "12%2034%095");
+  EXPECT_EQ(log_[log_.size() - 2], "Successfully launched RC client [" + ClientFile() + "]");
+  // The code had to be asked: the copy keeps its files and says nothing about them.
+  EXPECT_EQ(CountPrefix(log_, "Cannot autoremove"), 0);
+}
+
 TEST_F(SessionTest, NoCodeMeansNoSessionButAnOrderlyEnd) {
   fakeui::Reset(fakeui::WithCode("", false));
   Run("url(http://127.0.0.1:9/)ac(" + ac_ + ")");
