@@ -90,7 +90,7 @@ void RequestClient(const std::string* ticket, const std::string& assignment) {
     return;
   }
   if (!ClientPathIsOurs(clientPath)) {
-    LogWrite("ERROR: %s belongs to someone else, %s not unpacked", clientPath.c_str(),
+    LogWrite("ERROR: %s is not a file of this user, %s not unpacked", clientPath.c_str(),
              packagePath.c_str());
     return;
   }

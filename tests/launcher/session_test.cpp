@@ -345,7 +345,7 @@ TEST_F(SessionTest, ClientNameHeldBySomeoneElseIsNotUnpackedOver) {
   ExpectFrame();
   EXPECT_EQ(ReadFile(ClientFile()), "someone else's");
   EXPECT_EQ(CountPrefix(log_, "Successfully launched"), 0);
-  EXPECT_EQ(CountPrefix(log_, "ERROR: " + ClientFile() + " belongs to someone else"), 1) << Joined(log_);
+  EXPECT_EQ(CountPrefix(log_, "ERROR: " + ClientFile() + " is not a file of this user"), 1) << Joined(log_);
   EXPECT_TRUE(ReadFile(marker_).empty());
 }
 
