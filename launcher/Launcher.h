@@ -38,7 +38,7 @@ int LauncherMain(const char* launcherPath);
 
 // The pieces, in the order LauncherMain uses them.
 void InstallSignalHandling();   // self-pipe, its reader thread, SIGTERM and SIGINT
-void RemoveSignalHandling();    // handlers back to default, reader thread joined
+void RemoveSignalHandling();    // reader thread joined; the handlers stay harmless
 void ParseParameterBlock();
 void RunSession();
 void* SessionThread(void*);

@@ -31,7 +31,7 @@ constexpr const char* kBuildId = "20100216100911";
 
 // Signals reach StopEvent through a self-pipe: the handler only writes the
 // signal number; a reader thread logs and sets the event. The event may be
-// set only while it exists, which stopEventAlive tells under its lock.
+// set only while it exists, which g_stopEventAlive tells under its lock.
 int g_signalPipe[2] = {-1, -1};
 pthread_t g_signalReader;
 bool g_signalReaderRunning = false;
