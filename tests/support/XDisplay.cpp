@@ -41,7 +41,8 @@ std::vector<std::string> environmentWith(const std::string& display) {
     return env;
 }
 
-pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env) {
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
+            const std::string& errFile = "") {
     auto args = cstrings(argv);
     std::vector<std::string> envCopy = env;
     auto envp = cstrings(envCopy);
@@ -58,6 +59,10 @@ pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env) 
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(devnull, 2);
+    }
+    if (!errFile.empty()) {
+        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err >= 0) dup2(err, 2);
     }
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
@@ -76,6 +81,17 @@ int waitExit(pid_t pid, int timeoutMs) {
     }
 }
 
+std::string readAll(const std::string& path) {
+    std::string out;
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return out;
+    char buf[1024];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0 && out.size() < 4096) out.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return out;
+}
+
 XDisplay* s_current = nullptr;
 std::unique_ptr<XDisplay> s_owned;
 
@@ -83,9 +99,16 @@ std::unique_ptr<XDisplay> s_owned;
 
 XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (!startServer(timeoutMs)) return;
-    if (withWindowManager && !startWindowManager(msLeft(deadline))) return;
-    ok_ = true;
+    // A second try on a fresh server when the window manager does not come up
+    // (it gives up when it finds another one on the display).
+    for (int attempt = 0; attempt < 2 && !ok_; ++attempt) {
+        if (attempt > 0) {
+            stop(wm_);
+            stop(xvfb_);
+        }
+        if (!startServer(msLeft(deadline))) return;
+        ok_ = !withWindowManager || startWindowManager(msLeft(deadline) / (attempt == 0 ? 2 : 1));
+    }
 }
 
 XDisplay::~XDisplay() {
@@ -144,7 +167,8 @@ bool XDisplay::startServer(int timeoutMs) {
 bool XDisplay::startWindowManager(int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     auto env = environmentWith(display_);
-    wm_ = spawn({"openbox", "--sm-disable"}, env);
+    std::string errFile = "/tmp/sa-openbox-" + std::to_string(getpid()) + ".err";
+    wm_ = spawn({"openbox", "--sm-disable"}, env, errFile);
     if (wm_ < 0) {
         error_ = "cannot start openbox";
         return false;
@@ -163,15 +187,18 @@ bool XDisplay::startWindowManager(int timeoutMs) {
         int status = 0;
         if (waitpid(wm_, &status, WNOHANG) == wm_) {
             wm_ = -1;
-            error_ = "openbox ended at start (status " + std::to_string(status) + ")";
+            error_ = "openbox ended at start (status " + std::to_string(status) + "): " + readAll(errFile);
+            unlink(errFile.c_str());
             return false;
         }
         if (msLeft(deadline) == 0) {
-            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) + ")";
+            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) + "): " + readAll(errFile);
+            unlink(errFile.c_str());
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    unlink(errFile.c_str());
     // Windows mapped in the window manager's first moments are not managed.
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(500, msLeft(deadline) + 1)));
     return true;
