@@ -34,7 +34,11 @@ protected:
     client_ = "/tmp/ZELsupportRC_" + ac_;
     Cleanup();
   }
-  void TearDown() override { Cleanup(); }
+  void TearDown() override {
+    // A launched client runs on its own; let it finish writing into our folder.
+    if (access(client_.c_str(), F_OK) == 0) WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000);
+    Cleanup();
+  }
   void Cleanup() {
     unlink(client_.c_str());
     unlink((client_ + ".zip").c_str());

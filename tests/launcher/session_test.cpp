@@ -45,6 +45,9 @@ protected:
   }
 
   void TearDown() override {
+    // A launched client runs on its own; let it finish writing into our folder.
+    if (CountPrefix(log_, "Successfully launched") > 0)
+      WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000);
     Tuning() = LauncherTuning{};
     std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock);
   }
