@@ -53,15 +53,33 @@ void GUIX_Drawable::setFontName(const std::string& name) {
     s_fontName = name;
 }
 
+// Centring in the parent (or on the screen): both halves truncated on their
+// own, the parent's size taken as unsigned.
+int GUIX_Drawable::placeX(GUIX_Widget* parent, int x, int width, std::uint32_t flags) {
+    if (!(flags & GUIX_CENTER_H)) return x;
+    auto* p = dynamic_cast<GUIX_Drawable*>(parent);
+    int pw = p ? p->width() : GUIX_Application::instance().screenWidth();
+    return static_cast<int>(static_cast<unsigned>(pw) / 2 - static_cast<unsigned>(width / 2));
+}
+
+int GUIX_Drawable::placeY(GUIX_Widget* parent, int y, int height, std::uint32_t flags) {
+    if (!(flags & GUIX_CENTER_V)) return y;
+    auto* p = dynamic_cast<GUIX_Drawable*>(parent);
+    int ph = p ? p->height() : GUIX_Application::instance().screenHeight();
+    return static_cast<int>(static_cast<unsigned>(ph) / 2 - static_cast<unsigned>(height / 2));
+}
+
 GUIX_Drawable::GUIX_Drawable(GUIX_Widget* parent, int x, int y, int width, int height,
                              std::uint32_t flags)
-    : GUIX_Widget(parent) {
-    init(x, y, width, height, flags);
+    : GUIX_Widget(parent, placeX(parent, x, width, flags), placeY(parent, y, height, flags), width,
+                  height) {
+    init(placeX(parent, x, width, flags), placeY(parent, y, height, flags), width, height, flags);
 }
 
 GUIX_Drawable::GUIX_Drawable(int x, int y, int width, int height, std::uint32_t flags)
-    : GUIX_Widget(nullptr) {
-    init(x, y, width, height, flags);
+    : GUIX_Widget(nullptr, placeX(nullptr, x, width, flags), placeY(nullptr, y, height, flags),
+                  width, height) {
+    init(placeX(nullptr, x, width, flags), placeY(nullptr, y, height, flags), width, height, flags);
 }
 
 void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flags) {
@@ -79,18 +97,8 @@ void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flag
         }
     }
     selectEvents(GUIX_SELECT_EXPOSURE);
-    if (flags & GUIX_CENTER_H)
-        x = static_cast<int>(static_cast<unsigned>(parentWidth()) / 2 - static_cast<unsigned>(width / 2));
-    if (flags & GUIX_CENTER_V)
-        y = static_cast<int>(static_cast<unsigned>(parentHeight()) / 2 - static_cast<unsigned>(height / 2));
     m_x = x;
     m_y = y;
-    // Applied at once rather than posted, so that widgets built before the
-    // loop runs have their geometry too.
-    GUIX_DisplayLock l;
-    if (l && windowId())
-        XMoveResizeWindow(l.display(), windowId(), x, y, static_cast<unsigned>(std::max(width, 1)),
-                          static_cast<unsigned>(std::max(height, 1)));
 }
 
 GUIX_Drawable::~GUIX_Drawable() {

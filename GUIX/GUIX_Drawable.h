@@ -103,6 +103,8 @@ protected:
     void drawFrame(int inset, const GUIX_Color* topLeft, const GUIX_Color* bottomRight, int n);
 
 private:
+    static int placeX(GUIX_Widget* parent, int x, int width, std::uint32_t flags);
+    static int placeY(GUIX_Widget* parent, int y, int height, std::uint32_t flags);
     void init(int x, int y, int width, int height, std::uint32_t flags);
     void repaintTree();
 

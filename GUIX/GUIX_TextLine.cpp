@@ -7,7 +7,9 @@ GUIX_TextLine::GUIX_TextLine(GUIX_Widget* parent, const std::string& text, int x
     : GUIX_Label(parent, text, x, y, width, height, flags), GUIX_Focusable(this, parent) {
     m_cursor.store(static_cast<int>(text.size()));
     selectEvents(GUIX_SELECT_BUTTON_PRESS);
-    setBackground(GUIX_Color::white);
+    // No repaint request here: the entry is not mapped yet, and a posted
+    // event could reach it before a derived class is built.
+    setBackgroundColor(GUIX_Color::white);
 }
 
 GUIX_TextLine::~GUIX_TextLine() { delete m_returnCallback; }

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,14 +42,18 @@ long maskForClass(int eventClass) {
 
 }  // namespace
 
-GUIX_Widget::GUIX_Widget(GUIX_Widget* parent)
+GUIX_Widget::GUIX_Widget(GUIX_Widget* parent) : GUIX_Widget(parent, 0, 0, 1, 1) {}
+
+GUIX_Widget::GUIX_Widget(GUIX_Widget* parent, int x, int y, int width, int height)
     : m_parent(parent), m_topLevel(parent ? parent->topLevel() : this) {
     GUIX_Application& app = GUIX_Application::instance();
     {
         GUIX_DisplayLock l;
         if (l) {
             Window parentWindow = parent ? parent->windowId() : app.rootWindow();
-            m_window = XCreateWindow(l.display(), parentWindow, 0, 0, 1, 1, 0, CopyFromParent,
+            m_window = XCreateWindow(l.display(), parentWindow, x, y,
+                                     static_cast<unsigned>(std::max(width, 1)),
+                                     static_cast<unsigned>(std::max(height, 1)), 0, CopyFromParent,
                                      CopyFromParent, CopyFromParent, 0, nullptr);
         }
     }

@@ -21,6 +21,9 @@ enum GUIX_EventClass {
     GUIX_SELECT_KEYS = 7,
 };
 
+// Widgets may be built on any thread. Delete them on the GUI thread or once
+// the loop has ended: an event for a widget that is half destroyed would
+// reach the wrong handler.
 class GUIX_Widget {
 public:
     explicit GUIX_Widget(GUIX_Widget* parent);
@@ -54,6 +57,11 @@ public:
     // meanwhile; false when no widget owns that window.
     template <class F>
     static bool withWidget(unsigned long window, F&& fn);
+
+protected:
+    // Creates the window with its final geometry, so that building a widget
+    // produces no configure event for an object still under construction.
+    GUIX_Widget(GUIX_Widget* parent, int x, int y, int width, int height);
 
 private:
     static void lockRegistry();

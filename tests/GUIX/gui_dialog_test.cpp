@@ -64,6 +64,7 @@ TEST_F(DialogTest, FixedSizeHintsTitleAndCloseProtocol) {
     EXPECT_TRUE(WaitFor([] { return Wmctrl({"-l"}).output.find("Connection Status") != std::string::npos; }, 3000));
     d.close();
     EXPECT_TRUE(modal.waitDone(3000));
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(DialogTest, WindowManagerCloseEndsTheModalWaitOnlyWhenAccepted) {
@@ -83,6 +84,7 @@ TEST_F(DialogTest, WindowManagerCloseEndsTheModalWaitOnlyWhenAccepted) {
     EXPECT_EQ(modal.result(), 5);
     EXPECT_TRUE(user.waitHidden(d.windowId()));
     EXPECT_FALSE(GUIX_Application::instance().isDialogRegistered(d.windowId()));
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(DialogTest, DefaultCloseGivesResultZeroAndTheNextRunStartsAtOne) {
@@ -102,6 +104,7 @@ TEST_F(DialogTest, DefaultCloseGivesResultZeroAndTheNextRunStartsAtOne) {
     d.close();  // ended without a result of its own
     ASSERT_TRUE(again.waitDone(3000));
     EXPECT_EQ(again.result(), 1);
+    loop.stop();  // before the widgets go
 }
 
 // Draws what the test asks for on a white ground.
@@ -157,6 +160,7 @@ TEST_F(DrawingTest, RectangleOutlineAndFillCoverExactlyTheirSize) {
         for (const auto& p : row) red += p == Pixel{255, 0, 0};
     EXPECT_EQ(red, 20);
     EXPECT_EQ(img[7][23], (Pixel{255, 0, 0}));
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(DrawingTest, LabelTextStartsAtFiveAndIsVerticallyCentred) {
@@ -172,7 +176,7 @@ TEST_F(DrawingTest, LabelTextStartsAtFiveAndIsVerticallyCentred) {
     XCharStruct extent{};
     XTextExtents(font, "Connecting...", 13, &dir, &ascent, &descent, &extent);
     int baseline = 26 / 2 - (font->ascent + font->descent) / 2 + font->ascent;
-    XFreeFontInfo(nullptr, font, 0);
+    XFreeFont(user.dpy(), font);
     auto img = user.image(label.windowId(), 200, 26);
     ASSERT_EQ(img.size(), 26u);
     int minX = 1000, maxX = -1, minY = 1000, maxY = -1;
@@ -190,6 +194,7 @@ TEST_F(DrawingTest, LabelTextStartsAtFiveAndIsVerticallyCentred) {
     EXPECT_EQ(maxY, baseline + extent.descent - 1);
     // Centred: the ink's middle is within a pixel or two of the label's middle.
     EXPECT_LE(std::abs((minY + maxY + 1) / 2 - 13), 2);
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(DrawingTest, SunkenAndRaisedFramesHaveTheirShadesInTheRightRows) {
@@ -221,6 +226,7 @@ TEST_F(DrawingTest, SunkenAndRaisedFramesHaveTheirShadesInTheRightRows) {
     EXPECT_TRUE(Near(r[28][50], grey(134))) << r[28][50];
     EXPECT_TRUE(Near(r[15][98], grey(134))) << r[15][98];
     EXPECT_EQ(r[15][50], grey(200));
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(DrawingTest, MissingFontFallsBackToFixedAndSaysSo) {
@@ -240,6 +246,7 @@ TEST_F(DrawingTest, MissingFontFallsBackToFixedAndSaysSo) {
     for (const auto& row : img)
         for (const auto& p : row) ink += p == kBlack;
     EXPECT_GT(ink, 10);  // the text is drawn with the fallback
+    loop.stop();  // before the widgets go
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ TEST_F(InputTest, ShiftSelectsTheUpperCaseAndAloneGivesNothing) {
     EXPECT_FALSE(keys[0].keyRelease());
     EXPECT_TRUE(keys[1].keyRelease());
     EXPECT_EQ(keys[2].keyChar(), 'b');
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(InputTest, KeypadWithNumLockGivesDigitsAndCapsLockShiftsLetters) {
@@ -108,6 +109,7 @@ TEST_F(InputTest, KeypadWithNumLockGivesDigitsAndCapsLockShiftsLetters) {
     ASSERT_TRUE(WaitFor([&] { return d.pressed().size() >= 4; }, 3000)) << d.pressed();
     Settle(100);
     EXPECT_EQ(d.pressed(), "5Q1q");
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(InputTest, TypingBackSpaceAndTabEditTheFocusedEntry) {
@@ -139,6 +141,7 @@ TEST_F(InputTest, TypingBackSpaceAndTabEditTheFocusedEntry) {
     lone.handleEvent(bs);
     EXPECT_EQ(lone.text(), "");
     EXPECT_EQ(lone.cursor(), 0);
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(InputTest, ReturnCallsTheReturnCallbackAndThePasswordEntryKeepsTheRealText) {
@@ -165,6 +168,7 @@ TEST_F(InputTest, ReturnCallsTheReturnCallbackAndThePasswordEntryKeepsTheRealTex
     };
     EXPECT_TRUE(WaitFor([&] { return inner(pw) == inner(stars); }, 3000));
     EXPECT_NE(inner(pw), inner(plain));
+    loop.stop();  // before the widgets go
 }
 
 TEST_F(InputTest, ButtonCallsBackOnlyWhenReleasedOverIt) {
@@ -202,6 +206,7 @@ TEST_F(InputTest, ButtonCallsBackOnlyWhenReleasedOverIt) {
     ASSERT_TRUE(WaitFor([&] { return b.hovered(); }, 3000));
     user.button(false);
     ASSERT_TRUE(WaitFor([&] { return clicks.calls.load() == 2; }, 3000));
+    loop.stop();  // before the widgets go
 }
 
 }  // namespace

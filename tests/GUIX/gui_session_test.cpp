@@ -56,6 +56,7 @@ TEST_F(SessionTest, WithoutSessionManagerTheLoopIdlesAndLogsTwoWarnings) {
     ASSERT_TRUE(user.waitViewable(d.windowId()));
     d.close();
     EXPECT_TRUE(modal.waitDone(3000));
+    loop.stop();  // before the widgets go
 }
 
 void OnUsr1(int) {}
