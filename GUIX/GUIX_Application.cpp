@@ -32,8 +32,11 @@ GUIX_DisplayLock::GUIX_DisplayLock() : m_display(GUIX_Application::instance().di
     if (m_display) XLockDisplay(m_display);
 }
 
-GUIX_DisplayLock::~GUIX_DisplayLock() {
+GUIX_DisplayLock::~GUIX_DisplayLock() { release(); }
+
+void GUIX_DisplayLock::release() {
     if (m_display) XUnlockDisplay(m_display);
+    m_display = nullptr;
 }
 
 GUIX_Application& GUIX_Application::instance() {

@@ -111,6 +111,8 @@ public:
     GUIX_DisplayLock& operator=(const GUIX_DisplayLock&) = delete;
     explicit operator bool() const { return m_display != nullptr; }
     Display* display() const { return m_display; }
+    // Lets go early; afterwards the lock evaluates to false.
+    void release();
 
 private:
     Display* m_display;

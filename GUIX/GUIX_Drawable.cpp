@@ -23,18 +23,9 @@ std::map<std::tuple<int, int, int>, unsigned long>& colourCache() {
     return *cache;
 }
 
-XFontStruct* loadFont(Display* d) {
-    std::string name;
-    {
-        std::lock_guard<std::mutex> g(s_fontNameMutex);
-        name = s_fontName;
-    }
-    XFontStruct* font = XLoadQueryFont(d, name.c_str());
-    if (font) return font;
-    LogWrite("WARNING: font \"%s\" not available, using \"fixed\"", name.c_str());
-    font = XLoadQueryFont(d, "fixed");
-    if (!font) LogWrite("ERROR: font \"fixed\" not available, texts are not drawn");
-    return font;
+std::string fontName() {
+    std::lock_guard<std::mutex> g(s_fontNameMutex);
+    return s_fontName;
 }
 
 int xTextWidth(const char* text, int length, void* ctx) {
@@ -87,14 +78,26 @@ void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flag
     m_width = width;
     m_height = height;
     m_xs = std::make_unique<XState>();
+    const std::string name = fontName();
+    bool hadDisplay = false, fellBack = false;
     {
         GUIX_DisplayLock l;
         if (l) {
+            hadDisplay = true;
             GUIX_Application& app = GUIX_Application::instance();
             m_colormap = DefaultColormap(l.display(), app.screen());
             m_xs->gc = XCreateGC(l.display(), windowId(), 0, nullptr);
-            m_xs->font = loadFont(l.display());
+            m_xs->font = XLoadQueryFont(l.display(), name.c_str());
+            if (!m_xs->font) {
+                fellBack = true;
+                m_xs->font = XLoadQueryFont(l.display(), "fixed");
+            }
         }
+    }
+    // Logged without the display lock held.
+    if (hadDisplay && fellBack) {
+        LogWrite("WARNING: font \"%s\" not available, using \"fixed\"", name.c_str());
+        if (!m_xs->font) LogWrite("ERROR: font \"fixed\" not available, texts are not drawn");
     }
     selectEvents(GUIX_SELECT_EXPOSURE);
     m_x = x;
@@ -236,17 +239,18 @@ GUIX_Color GUIX_Drawable::light() const {
 }
 
 void GUIX_Drawable::setDrawColor(const GUIX_Color& colour) {
-    GUIX_DisplayLock l;
-    if (!l || !m_colormap || !m_xs->gc) return;
+    if (!m_colormap || !m_xs || !m_xs->gc) return;
     auto key = std::make_tuple(colour.red, colour.green, colour.blue);
-    unsigned long pixel;
+    unsigned long pixel = 0;
     bool known;
     {
         std::lock_guard<std::mutex> g(s_colourMutex);
         auto it = colourCache().find(key);
         known = it != colourCache().end();
-        pixel = known ? it->second : 0;
+        if (known) pixel = it->second;
     }
+    GUIX_DisplayLock l;
+    if (!l) return;
     if (!known) {
         XColor c{};
         c.red = static_cast<unsigned short>(std::lround(colour.red * 257.0));
@@ -255,33 +259,38 @@ void GUIX_Drawable::setDrawColor(const GUIX_Color& colour) {
         c.flags = DoRed | DoGreen | DoBlue;
         if (!XAllocColor(l.display(), m_colormap, &c)) return;
         pixel = c.pixel;
+    }
+    XSetForeground(l.display(), m_xs->gc, pixel);
+    if (!known) {
+        // Remembered after the display lock is let go (never take another
+        // lock while holding it).
+        l.release();
         std::lock_guard<std::mutex> g(s_colourMutex);
         colourCache()[key] = pixel;
     }
-    XSetForeground(l.display(), m_xs->gc, pixel);
 }
 
 void GUIX_Drawable::drawString(const GUIX_Color& colour, const char* text, int length, int x, int y) {
     if (!m_xs->font || length <= 0) return;
+    setDrawColor(colour);
     GUIX_DisplayLock l;
     if (!l) return;
-    setDrawColor(colour);
     XSetFont(l.display(), m_xs->gc, m_xs->font->fid);
     XDrawString(l.display(), windowId(), m_xs->gc, x, y, text, length);
 }
 
 void GUIX_Drawable::drawLine(const GUIX_Color& colour, int x1, int y1, int x2, int y2) {
+    setDrawColor(colour);
     GUIX_DisplayLock l;
     if (!l) return;
-    setDrawColor(colour);
     XDrawLine(l.display(), windowId(), m_xs->gc, x1, y1, x2, y2);
 }
 
 void GUIX_Drawable::drawRect(const GUIX_Color& colour, int x, int y, int w, int h) {
     if (w < 1 || h < 1) return;
+    setDrawColor(colour);
     GUIX_DisplayLock l;
     if (!l) return;
-    setDrawColor(colour);
     XDrawRectangle(l.display(), windowId(), m_xs->gc, x, y, static_cast<unsigned>(w - 1),
                    static_cast<unsigned>(h - 1));
 }
@@ -292,9 +301,9 @@ void GUIX_Drawable::drawBorder(const GUIX_Color& colour, int inset) {
 
 void GUIX_Drawable::fillRect(const GUIX_Color& colour, int x, int y, int w, int h) {
     if (w < 1 || h < 1) return;
+    setDrawColor(colour);
     GUIX_DisplayLock l;
     if (!l) return;
-    setDrawColor(colour);
     XFillRectangle(l.display(), windowId(), m_xs->gc, x, y, static_cast<unsigned>(w),
                    static_cast<unsigned>(h));
 }
@@ -419,8 +428,10 @@ std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(
 void GUIX_Drawable::drawTextBlock(const std::string& text, std::uint32_t flags) {
     if (!m_xs || !m_xs->font) return;
     XFontStruct* f = m_xs->font;
+    GUIX_DisplayLock l;  // XTextWidth reads the font structure
     auto lines = layoutText(text, width(), height(), flags, f->max_bounds.rbearing, f->ascent,
                             f->descent, xTextWidth, f);
+    l.release();
     GUIX_Color fg = foreground();
     for (const auto& line : lines)
         drawString(fg, text.data() + line.start, static_cast<int>(line.length), line.x, line.baseline);
