@@ -106,6 +106,24 @@ TEST_F(QueueTest, WrongSizeRecordIsDroppedAndTheLoopGoesOn) {
     EXPECT_EQ(ev[1].payload[0], 8u);
 }
 
+TEST_F(QueueTest, WindowRegistryGoesWithTheLastWidgetAndComesBack) {
+    ASSERT_EQ(GUIX_Widget::liveWidgetCount(), 0);  // a fresh process: no loop has run
+    unsigned long first;
+    {
+        Recorder r;
+        first = r.windowId();
+        EXPECT_NE(first, 0u);
+        EXPECT_TRUE(GUIX_Widget::registryExists());
+        EXPECT_TRUE(GUIX_Widget::withWidget(first, [](GUIX_Widget*) {}));
+    }
+    EXPECT_FALSE(GUIX_Widget::registryExists());
+    EXPECT_FALSE(GUIX_Widget::withWidget(first, [](GUIX_Widget*) {}));
+    Recorder again;
+    EXPECT_TRUE(GUIX_Widget::registryExists());
+    EXPECT_TRUE(GUIX_Widget::withWidget(again.windowId(), [](GUIX_Widget*) {}));
+    EXPECT_EQ(GUIX_Widget::liveWidgetCount(), 1);
+}
+
 TEST_F(QueueTest, PostFailsWhileTheLoopIsNotRunning) {
     Recorder r;
     EXPECT_FALSE(r.post(Numbered(r, 1)));
