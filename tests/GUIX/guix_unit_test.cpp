@@ -11,7 +11,6 @@
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
 #include "GUIX_Event.h"
-#include "GUIX_Map.h"
 #include "GUIX_WaitEvent.h"
 
 namespace {
@@ -123,22 +122,6 @@ TEST(WaitEvent, NonManualStartsSignalledAndLetsEveryWaiterThrough) {
     a.join();
     b.join();
     EXPECT_EQ(through.load(), 2);
-}
-
-TEST(LockedMap, ForEachAndTakeAll) {
-    GUIX_Map<unsigned long, int> m;
-    EXPECT_TRUE(m.insert(3, 30));
-    EXPECT_FALSE(m.insert(3, 31));
-    m.insert(1, 10);
-    int v = 0;
-    EXPECT_TRUE(m.find(3, v));
-    EXPECT_EQ(v, 31);
-    int sum = 0;
-    m.forEach([&](unsigned long, int x) { sum += x; });
-    EXPECT_EQ(sum, 41);
-    EXPECT_EQ(m.takeAll().size(), 2u);
-    EXPECT_EQ(m.size(), 0u);
-    EXPECT_FALSE(m.erase(3));
 }
 
 }  // namespace
