@@ -1,6 +1,5 @@
 #pragma once
-// A private HOME with a plain log for the duration of a test.
-
+// A private HOME with a plain log for the duration of a test; HOME is put back after.
 #include <cstdlib>
 #include <string>
 
@@ -10,27 +9,20 @@
 
 class PlainLog {
 public:
-    PlainLog()
+    PlainLog() : hadHome_(getenv("HOME") != nullptr), oldHome_(hadHome_ ? getenv("HOME") : "")
     {
-        const char* old = getenv("HOME");
-        hadHome_ = old != nullptr;
-        if (old)
-            oldHome_ = old;
         setenv("HOME", home_.path().c_str(), 1);
         LogInit("system-test.log", false, true);
     }
     ~PlainLog()
     {
         LogInit("", false, true);
-        if (hadHome_)
-            setenv("HOME", oldHome_.c_str(), 1);
-        else
-            unsetenv("HOME");
+        hadHome_ ? setenv("HOME", oldHome_.c_str(), 1) : unsetenv("HOME");
     }
     std::string Text() const { return testsupport::ReadFile(home_.path() + "/ZEL/system-test.log"); }
 
 private:
     testsupport::TempDir home_{"sa-log"};
-    bool hadHome_ = false;
+    bool hadHome_;
     std::string oldHome_;
 };

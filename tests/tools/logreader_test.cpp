@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,24 +10,6 @@
 #include "TempDir.h"
 
 namespace {
-
-// LOGREADER_COMMAND: '|'-separated words, possibly led by an emulator.
-std::vector<std::string> Reader(std::vector<std::string> args = {}) {
-  std::vector<std::string> argv;
-  std::string command = LOGREADER_COMMAND, word;
-  for (char c : command + "|") {
-    if (c != '|') {
-      word += c;
-    } else if (!word.empty()) {
-      argv.push_back(word);
-      word.clear();
-    }
-  }
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
-}
-
-
 
 class LogReader : public ::testing::Test {
 protected:
@@ -37,31 +20,37 @@ protected:
     LogWrite("Session code %s", "123456");
     LogWrite("<---");
     LogInit("", false, true);
-    log = home.path() + "/ZEL/exe.log";
   }
-  std::vector<std::string> Env() const { return {"HOME=" + home.path(), "TMPDIR=" + home.path()}; }
+  // Runs the reader (LOGREADER_COMMAND: '|'-separated words, maybe led by an emulator).
+  testsupport::RunResult Read(const std::vector<std::string>& args) {
+    std::vector<std::string> argv;
+    std::istringstream words(LOGREADER_COMMAND);
+    for (std::string w; std::getline(words, w, '|');)
+      if (!w.empty()) argv.push_back(w);
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = testsupport::Run(argv, 20000, {"HOME=" + home.path(), "TMPDIR=" + home.path()});
+    EXPECT_FALSE(r.timedOut);
+    return r;
+  }
   testsupport::TempDir home;
-  std::string log;
+  std::string log = home.path() + "/ZEL/exe.log";
 };
 
 TEST_F(LogReader, PrintsTheLinesOfAnIntactLog) {
-  const auto r = testsupport::Run(Reader({log}), 20000, Env());
-  ASSERT_FALSE(r.timedOut);
+  const auto r = Read({log});
   EXPECT_EQ(r.exitCode, 0) << r.output;
-  const std::size_t a = r.output.find(" --->\r\n");
-  const std::size_t b = r.output.find(" Session code 123456\r\n");
+  const std::size_t a = r.output.find(" --->\r\n"), b = r.output.find(" Session code 123456\r\n");
   const std::size_t c = r.output.find(" <---\r\n");
-  ASSERT_NE(a, std::string::npos) << r.output;
+  ASSERT_NE(c, std::string::npos) << r.output;
   EXPECT_LT(a, b);
   EXPECT_LT(b, c);
   EXPECT_EQ(r.output.find("Error"), std::string::npos);
 
-  // Without an argument it reads the launcher's own log under $HOME.
-  const auto d = testsupport::Run(Reader(), 20000, Env());
+  // Without an argument it reads the launcher's own log under $HOME, and removes its report.
+  const auto d = Read({});
   EXPECT_EQ(d.exitCode, 0);
   EXPECT_EQ(d.output, r.output);
-  // The temporary report is gone.
-  EXPECT_EQ(testsupport::Run({"sh", "-c", "ls \"$TMPDIR\" | grep -c logreader"}, 5000, Env()).output, "0\n");
+  EXPECT_EQ(testsupport::Run({"sh", "-c", "ls \"$0\" | grep -c logreader", home.path()}, 5000).output, "0\n");
 }
 
 TEST_F(LogReader, FailsOnDamagedOrMissingLogs) {
@@ -69,13 +58,13 @@ TEST_F(LogReader, FailsOnDamagedOrMissingLogs) {
   const std::size_t second = content.find("\r\n") + 2;
   content.erase(second, content.find("\r\n", second) + 2 - second); // delete line 2
   ASSERT_TRUE(testsupport::WriteFile(log, content, 0600));
-  const auto r = testsupport::Run(Reader({log}), 20000, Env());
+  const auto r = Read({log});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find(" --->\r\n"), std::string::npos);
   EXPECT_NE(r.output.find("Error on data validation (line 2)"), std::string::npos) << r.output;
 
-  EXPECT_EQ(testsupport::Run(Reader({home.path() + "/nothing.log"}), 20000, Env()).exitCode, 2);
-  EXPECT_EQ(testsupport::Run(Reader({"a", "b"}), 20000, Env()).exitCode, 2);
+  EXPECT_EQ(Read({home.path() + "/nothing.log"}).exitCode, 2);
+  EXPECT_EQ(Read({"a", "b"}).exitCode, 2);
 }
 
 } // namespace
