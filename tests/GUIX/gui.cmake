@@ -11,8 +11,7 @@ sa_add_gtest(guix_dialog_test LABEL gui TIMEOUT 60
 add_executable(guix_sm_probe ${GUIX_TEST_DIR}/guix_sm_probe.cpp)
 target_link_libraries(guix_sm_probe PRIVATE GUIX Threads::Threads)
 sa_add_gtest(guix_session_test LABEL gui TIMEOUT 60
-  SOURCES ${GUIX_TEST_DIR}/gui_session_test.cpp ${GUIX_TEST_DIR}/TestSessionManager.cpp
-  LIBS GUIX testsupport PkgConfig::XLIBS)
+  SOURCES ${GUIX_TEST_DIR}/gui_session_test.cpp LIBS GUIX testsupport PkgConfig::XLIBS)
 target_compile_definitions(guix_session_test PRIVATE GUIX_SM_PROBE="$<TARGET_FILE:guix_sm_probe>")
 add_dependencies(guix_session_test guix_sm_probe)
 
