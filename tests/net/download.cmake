@@ -1,4 +1,4 @@
-# Authentication challenges (pure parsing) and the transfer client against
+# Proxy discovery, authentication challenges, and the transfer client against
 # real loopback servers and real squid proxies.
 if(NOT TARGET net)
   return()
@@ -6,7 +6,13 @@ endif()
 
 sa_add_gtest(challenge_parse_test LABEL unit TIMEOUT 30
   SOURCES challenge_parse_test.cpp
-  LIBS net)
+  LIBS net testsupport)
+sa_add_gtest(proxy_discovery_test LABEL unit TIMEOUT 60
+  SOURCES proxy_discovery_test.cpp proxy_regex_test.cpp
+  LIBS net testsupport)
+sa_add_gtest(proxy_gconftool_test LABEL integration TIMEOUT 60
+  SOURCES proxy_gconftool_test.cpp
+  LIBS net testsupport)
 
 # The servers are cpp-httplib, which Debian ships compiled for 64-bit only.
 if(NOT TARGET PkgConfig::SA_HTTPLIB)

@@ -1,5 +1,9 @@
 #pragma once
-// Small loopback servers and environment guards for the transfer client tests.
+// Loopback servers for the transfer client tests: cpp-httplib for ordinary
+// answers, a raw TCP server for those no ordinary server gives.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,98 +12,75 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Log.h"
 #include "Subprocess.h"
-#include "TempDir.h"
+#include "proxy_test_home.h"
 
 namespace dltest {
 
-// A TCP server on 127.0.0.1 that hands every accepted connection to a handler
-// on its own thread, for answers no ordinary HTTP server gives (broken
-// connections, silence, hand-written proxies).
-class RawServer {
+inline std::string Str(const std::vector<char>& v) { return std::string(v.begin(), v.end()); }
+
+// cpp-httplib on a free loopback port, served from its own thread.
+class HttpServer {
 public:
-    using Handler = std::function<void(int fd, const std::atomic<bool>& stopping)>;
-
-    explicit RawServer(Handler handler) : handler_(std::move(handler)) {
-        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(listenFd_, 16) == 0 &&
-            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-        thread_ = std::thread([this] { AcceptLoop(); });
-    }
-
-    ~RawServer() {
-        stopping_ = true;
+    explicit HttpServer(std::unique_ptr<httplib::Server> server = std::make_unique<httplib::Server>())
+        : server_(std::move(server)) {}
+    ~HttpServer() {
+        server_->stop();
         if (thread_.joinable()) thread_.join();
-        for (auto& t : workers_) t.join();
-        close(listenFd_);
     }
-
-    int port() const { return port_; }
-    std::string url(const std::string& path = "/") const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    httplib::Server* operator->() { return server_.get(); }
+    void Start() {
+        port_ = server_->bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_->listen_after_bind(); });
+        ASSERT_TRUE(testsupport::WaitFor([this] { return server_->is_running(); }, 5000));
     }
-    int connections() const { return connections_; }
+    std::string url(const std::string& path, const std::string& scheme = "http") const {
+        return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
+    }
 
 private:
-    void AcceptLoop() {
-        while (!stopping_) {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            ++connections_;
-            workers_.emplace_back([this, fd] {
-                handler_(fd, stopping_);
-                close(fd);
-            });
-        }
-    }
-
-    Handler handler_;
-    int listenFd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> connections_{0};
+    std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
-    std::vector<std::thread> workers_;
+    int port_ = 0;
 };
 
-// Reads one request (headers and a Content-Length body); nullopt when the
-// peer closed or nothing complete came within timeoutMs.
-inline std::optional<std::string> ReadRequest(int fd, const std::atomic<bool>& stopping, int timeoutMs = 5000) {
+// An HTTPS server with a fresh self-signed certificate for another host name.
+inline std::unique_ptr<httplib::SSLServer> SelfSignedServer(const std::string& dir) {
+    const auto gen = testsupport::Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                       dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "2", "-subj",
+                                       "/CN=support.example.test"},
+                                      30000);
+    EXPECT_EQ(gen.exitCode, 0) << gen.output;
+    return std::make_unique<httplib::SSLServer>((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str());
+}
+
+inline std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// One request (headers and a Content-Length body); nullopt when the peer
+// closed or nothing complete came within five seconds.
+inline std::optional<std::string> ReadRequest(int fd, const std::atomic<bool>& stopping) {
     std::string data;
-    size_t need = std::string::npos;
-    for (int waited = 0; waited < timeoutMs && !stopping;) {
+    for (int waited = 0; waited < 5000 && !stopping;) {
         const size_t end = data.find("\r\n\r\n");
-        if (end != std::string::npos && need == std::string::npos) {
-            size_t body = 0;
-            std::string lower = data.substr(0, end);
-            for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-            const size_t cl = lower.find("\r\ncontent-length:");
-            if (cl != std::string::npos) body = strtoul(lower.c_str() + cl + 17, nullptr, 10);
-            need = end + 4 + body;
+        if (end != std::string::npos) {
+            const std::string head = Lower(data.substr(0, end));
+            const size_t cl = head.find("\r\ncontent-length:");
+            if (data.size() >= end + 4 + (cl == std::string::npos ? 0 : strtoul(head.c_str() + cl + 17, nullptr, 10)))
+                return data;
         }
-        if (need != std::string::npos && data.size() >= need) return data;
         pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, 20);
-        if (r == 0) {
+        if (poll(&p, 1, 20) == 0) {
             waited += 20;
             continue;
         }
@@ -112,83 +93,80 @@ inline std::optional<std::string> ReadRequest(int fd, const std::atomic<bool>& s
 }
 
 inline void SendAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
+    for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(data.size()); done += n) {
+        if ((n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)) <= 0) return;
     }
 }
 
-// Closes with a reset instead of an orderly end.
-inline void ResetConnection(int fd) {
-    linger l{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+// A TCP server on 127.0.0.1 for answers no ordinary HTTP server gives: each
+// connection on its own thread, each request kept and handed to answer(),
+// which returns false to end the connection.
+class RawServer {
+public:
+    using Answer = std::function<bool(int fd, const std::string& request, const std::atomic<bool>& stopping)>;
+
+    explicit RawServer(Answer answer) : answer_(std::move(answer)) {
+        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof(addr);
+        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(listenFd_, 16) == 0 &&
+            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            port_ = ntohs(addr.sin_port);
+        }
+        thread_ = std::thread([this] {
+            for (pollfd p{listenFd_, POLLIN, 0}; !stopping_;) {
+                const int fd = poll(&p, 1, 20) > 0 ? accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+                if (fd >= 0) workers_.emplace_back([this, fd] { Serve(fd); });
+            }
+        });
+    }
+    ~RawServer() {
+        stopping_ = true;
+        thread_.join();
+        for (auto& t : workers_) t.join();
+        close(listenFd_);
+    }
+    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    int port() const { return port_; }
+    std::vector<std::string> requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+
+private:
+    void Serve(int fd) {
+        while (auto req = ReadRequest(fd, stopping_)) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            requests_.push_back(*req);
+            lock.unlock();
+            if (!answer_(fd, *req, stopping_)) break;
+        }
+        close(fd);
+    }
+
+    Answer answer_;
+    int listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
+// The same bytes for every request.
+inline RawServer::Answer Reply(std::string response) {
+    return [response](int fd, const std::string&, const std::atomic<bool>&) {
+        SendAll(fd, response);
+        return true;
+    };
 }
 
 inline std::string HeaderValue(const std::string& request, const std::string& name) {
-    std::string lowerReq = request;
-    std::string lowerName = "\r\n" + name + ":";
-    for (char& c : lowerReq) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    for (char& c : lowerName) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    const size_t at = lowerReq.find(lowerName);
+    const size_t at = Lower(request).find("\r\n" + Lower(name) + ":");
     if (at == std::string::npos) return "";
-    size_t start = at + lowerName.size();
+    size_t start = at + name.size() + 3;
     while (start < request.size() && request[start] == ' ') ++start;
     return request.substr(start, request.find("\r\n", start) - start);
 }
-
-// Points HOME (and optionally other variables) somewhere else for the
-// lifetime of the object, so proxy discovery sees only what the test wrote.
-class ScopedEnv {
-public:
-    void Set(const std::string& name, const std::string& value) {
-        Remember(name);
-        setenv(name.c_str(), value.c_str(), 1);
-    }
-    void Unset(const std::string& name) {
-        Remember(name);
-        unsetenv(name.c_str());
-    }
-    ~ScopedEnv() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->second) {
-                setenv(it->first.c_str(), it->second->c_str(), 1);
-            } else {
-                unsetenv(it->first.c_str());
-            }
-        }
-    }
-
-private:
-    void Remember(const std::string& name) {
-        const char* v = getenv(name.c_str());
-        saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-    }
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-// A private HOME with no proxy settings and no proxy variables; the log goes
-// to HOME/ZEL/<name> in plain form so tests can read it.
-class TestHome {
-public:
-    TestHome() {
-        env_.Set("HOME", dir_.path());
-        for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy",
-                              "no_proxy", "NO_PROXY"}) {
-            env_.Unset(v);
-        }
-        LogInit(kLogName, false, true);
-    }
-    ~TestHome() { LogInit("", false, false); }
-    const std::string& path() const { return dir_.path(); }
-    std::string Log() const { return testsupport::ReadFile(dir_.path() + "/ZEL/" + kLogName); }
-    ScopedEnv& env() { return env_; }
-
-private:
-    static constexpr const char* kLogName = "download-test.log";
-    testsupport::TempDir dir_{"sa-download"};
-    ScopedEnv env_;
-};
 
 }  // namespace dltest

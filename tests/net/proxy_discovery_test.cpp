@@ -2,24 +2,34 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "ProxySettings.h"
 #include "proxy_test_home.h"
 
 namespace {
 
-const char kKali[] = "mozilla-prefs/richlamdev-kali.prefs.js";
 const char kNetscape[] = "netscape-prefs/jigdo-netscape4.preferences.js";
 const char kOpera[] = "opera-ini/selenium-opera6-proxy.ini";
 const char kKde3[] = "kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc";
-const char kKde5[] = "kde-kioslaverc/jinxinkingG-kde5-type1-space.kioslaverc";
-const char kKdeEnv[] = "kde-kioslaverc/chromium-kde-type4-http_proxy.kioslaverc";
 const char kKioslaverc[] = ".kde/share/config/kioslaverc";
+const char kGconfXml[] = ".gconf/system/http_proxy/%gconf.xml";
 
 std::string Pref(const std::string& key, const std::string& value)
 {
     return "user_pref(\"" + key + "\", " + value + ");\n";
 }
+
+std::string Manual(const std::string& host) { return Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"" + host + "\""); }
+
+// One settings file and what discovery should find with it; host null: nothing.
+struct Case {
+    const char* file;
+    std::string content;
+    const char* host;
+    uint32_t port;
+};
 
 // Discovery with the GNOME command answering nothing, unless a test says otherwise.
 class Discovery : public ::testing::Test {
@@ -27,8 +37,24 @@ protected:
     void SetUp() override { ProxySettings::SetGnomeCommand("true"); }
 
     bool Load() { return settings.LoadProxySettings(); }
-    std::string Host() const { return settings.host ? settings.host : "(null)"; }
     bool Logged() const { return home.Log().find(kPortDefaultLine) != std::string::npos; }
+
+    void Expect(const char* host, uint32_t port)
+    {
+        EXPECT_EQ(host != nullptr, Load());
+        EXPECT_EQ(host ? host : "(null)", std::string(settings.host ? settings.host : "(null)"));
+        if (host) {
+            EXPECT_EQ(port, settings.port);
+        }
+    }
+    void Run(const std::vector<Case>& cases)
+    {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.file) + ": " + c.content.substr(0, 120));
+            home.Put(c.file, c.content);
+            Expect(c.host, c.port);
+        }
+    }
 
     ProxyHome home;
     ProxySettings settings;
@@ -36,11 +62,11 @@ protected:
 
 }  // namespace
 
-TEST_F(Discovery, NothingConfiguredFindsNothingAndLogsNothing)
+TEST_F(Discovery, NothingConfiguredFindsNothingAndIgnoresProxyVariables)
 {
     home.MakeFolder(".mozilla/default/empty");
     home.MakeFolder(".opera");
-    setenv("http_proxy", "http://127.0.0.1:3128", 1);  // no source points at it
+    home.Set("http_proxy", "http://127.0.0.1:3128");  // no source points at it
     EXPECT_FALSE(Load());
     EXPECT_EQ(PROXY_NONE, settings.type);
     EXPECT_EQ(nullptr, settings.host);
@@ -55,51 +81,38 @@ TEST_F(Discovery, UnsetOrEmptyHomeCountsAsNotFound)
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
     ASSERT_EQ(0, chdir(home.path().c_str()));
-    unsetenv("HOME");
-    bool unset = Load();
-    setenv("HOME", "", 1);
-    bool empty = Load();
+    for (bool unset : {true, false}) {
+        unset ? unsetenv("HOME") : setenv("HOME", "", 1);
+        EXPECT_FALSE(Load()) << unset;
+    }
     ASSERT_EQ(0, chdir(cwd));
-    EXPECT_FALSE(unset);
-    EXPECT_FALSE(empty);
     EXPECT_EQ(nullptr, settings.host);
 }
 
 TEST_F(Discovery, MozillaNetscapeAndFirefoxProfiles)
 {
-    home.Put(".mozilla/default/abcd.slt/prefs.js", ProxyHome::Fixture(kKali));
-    EXPECT_TRUE(Load());
+    home.Put(".mozilla/default/abcd.slt/prefs.js", ProxyHome::Fixture("mozilla-prefs/richlamdev-kali.prefs.js"));
+    Expect("127.0.0.1", 8080);
     EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("127.0.0.1", Host());
-    EXPECT_EQ(8080u, settings.port);
-    EXPECT_FALSE(Logged());
+    EXPECT_FALSE(Logged());  // the profile names port 8080 itself
 
     ProxyHome netscapeHome;
     netscapeHome.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("localhost", Host());
-    EXPECT_EQ(5865u, settings.port);
+    Expect("localhost", 5865);
 
     // A Firefox folder lists more than profiles; the profile with prefs.js counts.
     ProxyHome firefoxHome;
     firefoxHome.MakeFolder(".mozilla/firefox/Crash Reports");
-    firefoxHome.MakeFolder(".mozilla/firefox/Pending Pings");
     firefoxHome.Put(".mozilla/firefox/profiles.ini", "[Profile0]\nPath=x1y2.default\n");
-    firefoxHome.Put(".mozilla/firefox/x1y2.default/prefs.js",
-                    Pref("network.proxy.http", "\"http://proxy.example\"") + Pref("network.proxy.type", "1"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("proxy.example", Host());
-    EXPECT_EQ(8080u, settings.port);
+    firefoxHome.Put(".mozilla/firefox/x1y2.default/prefs.js", Manual("http://proxy.example"));
+    Expect("proxy.example", 8080);
     EXPECT_NE(std::string::npos, firefoxHome.Log().find(kPortDefaultLine));
 
-    // Phoenix comes before Firefox.
-    firefoxHome.Put(".phoenix/default/p.slt/prefs.js",
-                    Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"phoenix.example\"") +
-                        Pref("network.proxy.http_port", "3128") + Pref("network.proxy.socks_version", "4"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("phoenix.example", Host());
-    EXPECT_EQ(3128u, settings.port);
+    // Phoenix comes before Firefox; SOCKS version 4 makes it a SOCKS proxy.
+    firefoxHome.Put(".phoenix/default/p.slt/prefs.js", Manual("phoenix.example") +
+                                                           Pref("network.proxy.http_port", "3128") +
+                                                           Pref("network.proxy.socks_version", "4"));
+    Expect("phoenix.example", 3128);
     EXPECT_EQ(PROXY_SOCKS, settings.type);
 }
 
@@ -107,165 +120,94 @@ TEST_F(Discovery, NonManualProfileTypesEndTheSearchWithoutAHost)
 {
     home.Put(kKioslaverc, ProxyHome::Fixture(kKde3));  // would be found if the search went on
     const std::string stale = Pref("network.proxy.http", "\"stale.example\"") + Pref("network.proxy.http_port", "3128");
-    const std::string profiles[] = {
-        ProxyHome::Fixture("mozilla-prefs/webrtc-proxydetect-type2-pac.prefs.js"),
-        ProxyHome::Fixture("mozilla-prefs/igloo-type5-system.user.js"),
-        stale + ProxyHome::Fixture("mozilla-prefs/webrtc-proxydetect-type2-pac.prefs.js"),
-        stale + Pref("network.proxy.type", "4"),
-        stale + Pref("network.proxy.type", "5"),
-        Pref("network.proxy.type", "1"),  // manual, but no host given
-    };
-    for (const std::string& prefs : profiles) {
+    const std::string pac = ProxyHome::Fixture("mozilla-prefs/webrtc-proxydetect-type2-pac.prefs.js");
+    const char* profile = ".mozilla/firefox/q.default/prefs.js";
+    for (const std::string& prefs :
+         {pac, ProxyHome::Fixture("mozilla-prefs/igloo-type5-system.user.js"), stale + pac,
+          stale + Pref("network.proxy.type", "4"), stale + Pref("network.proxy.type", "5"),
+          Pref("network.proxy.type", "1") /* manual, no host */}) {
         SCOPED_TRACE(prefs);
-        home.Put(".mozilla/firefox/q.default/prefs.js", prefs);
-        EXPECT_FALSE(Load());
-        EXPECT_EQ(nullptr, settings.host);
+        home.Put(profile, prefs);
+        Expect(nullptr, 0);
         EXPECT_EQ(PROXY_HTTP, settings.type);
     }
     EXPECT_FALSE(Logged());
 
     // Type 0 (direct) is no answer: the search goes on to KDE.
-    home.Put(".mozilla/firefox/q.default/prefs.js", stale + Pref("network.proxy.type", "0"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("localhost2", Host());
-    EXPECT_EQ(5865u, settings.port);
+    Run({{profile, stale + Pref("network.proxy.type", "0"), "localhost2", 5865}});
 }
 
 TEST_F(Discovery, OperaIni)
 {
     home.Put(".opera/operaprefs.ini", "[Proxy]\nHTTP server=wrong.example:1\nUse HTTP=1\n");
-    home.Put(".opera/opera6.ini", ProxyHome::Fixture(kOpera));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("localhost", Host());
-    EXPECT_EQ(4444u, settings.port);
-
-    home.Put(".opera/opera6.ini", "[Proxy]\nHTTP Server=opera.example:8888\nUse HTTP=1\nUse Automatic Proxy Configuration=1\n");
-    EXPECT_FALSE(Load());
-    home.Put(".opera/opera6.ini", "[Proxy]\nHTTP Server=opera.example:8888\nUse HTTP=1\nUse Automatic Proxy Configuration=0\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("opera.example", Host());
-    EXPECT_EQ(8888u, settings.port);
-    home.Put(".opera/opera6.ini", "[Proxy]\nHTTP Server=opera.example:8888\nUse HTTP=0\n");
-    EXPECT_FALSE(Load());
-
-    // No colon: no port read from whatever follows the host.
+    const std::string server = "[Proxy]\nHTTP Server=opera.example:8888\n";
     const std::string longHost(5000, 'h');
-    home.Put(".opera/opera6.ini", "[Proxy]\nHTTP server=" + longHost + "\nUse HTTP=1\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(longHost, Host());
-    EXPECT_EQ(8080u, settings.port);
+    Run({
+        {".opera/opera6.ini", ProxyHome::Fixture(kOpera), "localhost", 4444},
+        {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=1\n", nullptr, 0},
+        {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=0\n", "opera.example", 8888},
+        {".opera/opera6.ini", server + "Use HTTP=0\n", nullptr, 0},
+        // No colon: no port read from whatever follows the host.
+        {".opera/opera6.ini", "[Proxy]\nHTTP server=" + longHost + "\nUse HTTP=1\n", longHost.c_str(), 8080},
+    });
     EXPECT_TRUE(Logged());
 }
 
-TEST_F(Discovery, KdeManualForms)
+TEST_F(Discovery, KdeManualAndEnvironmentForms)
 {
-    home.Put(kKioslaverc, ProxyHome::Fixture(kKde3));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("localhost2", Host());
-    EXPECT_EQ(5865u, settings.port);
-
-    // KDE 4 and later: a blank before the port.
-    home.Put(kKioslaverc, ProxyHome::Fixture(kKde5));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("127.0.0.1", Host());
-    EXPECT_EQ(7890u, settings.port);
-
-    home.Put(kKioslaverc, "[Proxy Settings]\nProxyType=1\nhttpProxy=http://10.0.0.1:3128\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("10.0.0.1", Host());
-    EXPECT_EQ(3128u, settings.port);
-    EXPECT_FALSE(Logged());
-
-    home.Put(kKioslaverc, "[Proxy Settings]\nProxyType=1\nhttpProxy=http://proxy/\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("proxy", Host());
-    EXPECT_EQ(8080u, settings.port);
-
     const std::string longHost(20000, 'k');
-    home.Put(kKioslaverc, "[Proxy Settings]\nProxyType=1\nhttpProxy=http://" + longHost + ":81\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(longHost, Host());
-    EXPECT_EQ(81u, settings.port);
-
-    for (const char* type : {"0", "2", "3"}) {
-        home.Put(kKioslaverc, std::string("ProxyType=") + type + "\nhttpProxy=http://10.0.0.1:3128\nProxy Config Script=http://a/b.pac\n");
-        EXPECT_FALSE(Load()) << type;
-        EXPECT_EQ(PROXY_NONE, settings.type);
-    }
-    home.Put(kKioslaverc, "ProxyType=7\nhttpProxy=http://10.0.0.1:3128\n");
-    EXPECT_FALSE(Load());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ(nullptr, settings.host);
-}
-
-TEST_F(Discovery, KdeEnvironmentVariable)
-{
-    home.Put(kKioslaverc, ProxyHome::Fixture(kKdeEnv));
-    EXPECT_FALSE(Load());  // variable unset
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ(nullptr, settings.host);
-
-    setenv("http_proxy", "10.1.2.3:3128", 1);
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("10.1.2.3", Host());
-    EXPECT_EQ(3128u, settings.port);
-
-    setenv("http_proxy", "http://proxy.example:3128", 1);
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("proxy.example", Host());
-    EXPECT_EQ(3128u, settings.port);
+    const std::string manual = "[Proxy Settings]\nProxyType=1\nhttpProxy=http://";
+    const std::string env = ProxyHome::Fixture("kde-kioslaverc/chromium-kde-type4-http_proxy.kioslaverc");
+    Run({
+        {kKioslaverc, ProxyHome::Fixture(kKde3), "localhost2", 5865},
+        // KDE 4 and later: a blank before the port.
+        {kKioslaverc, ProxyHome::Fixture("kde-kioslaverc/jinxinkingG-kde5-type1-space.kioslaverc"), "127.0.0.1", 7890},
+        {kKioslaverc, manual + "10.0.0.1:3128\n", "10.0.0.1", 3128},
+        {kKioslaverc, manual + longHost + ":81\n", longHost.c_str(), 81},
+        {kKioslaverc, env, nullptr, 0},  // type 4 with the variable unset
+    });
     EXPECT_FALSE(Logged());
-
-    setenv("http_proxy", "www.normal.com", 1);
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("www.normal.com", Host());
-    EXPECT_EQ(8080u, settings.port);
+    Run({{kKioslaverc, manual + "proxy/\n", "proxy", 8080}});
     EXPECT_TRUE(Logged());
+
+    home.Put(kKioslaverc, env);
+    for (const auto& [value, host, port] : std::vector<std::tuple<const char*, const char*, uint32_t>>{
+             {"10.1.2.3:3128", "10.1.2.3", 3128},
+             {"http://proxy.example:3128", "proxy.example", 3128},
+             {"www.normal.com", "www.normal.com", 8080}}) {
+        SCOPED_TRACE(value);
+        home.Set("http_proxy", value);
+        Expect(host, port);
+    }
+
+    for (const char* type : {"0", "2", "3", "7"}) {
+        SCOPED_TRACE(type);
+        home.Put(kKioslaverc, std::string("ProxyType=") + type + "\nhttpProxy=http://10.0.0.1:3128\nProxy Config Script=http://a/b.pac\n");
+        Expect(nullptr, 0);
+        EXPECT_EQ(type[0] == '7' ? PROXY_HTTP : PROXY_NONE, settings.type);
+    }
 }
 
 TEST_F(Discovery, GnomeSettingsFile)
 {
     ProxySettings::SetGnomeCommand(nullptr);  // the pipe cannot be made: read the file
-    const std::string file = ".gconf/system/http_proxy/%gconf.xml";
     home.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
-
-    home.Put(file, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("www-proxy.us.oracle.com", Host());
-    EXPECT_EQ(80u, settings.port);
-
-    home.Put(file, ProxyHome::Fixture("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("cache.uwc.ac.za", Host());
-    EXPECT_EQ(8080u, settings.port);
-    EXPECT_TRUE(Logged());
-
-    // The bypass list after the host entry leaves the host alone.
-    const std::string dotted =
-        "<?xml version=\"1.0\"?>\n<gconf>\n"
-        "        <entry name=\"host\" mtime=\"1212577685\" type=\"string\">\n"
-        "                <stringvalue>192.168.1.10</stringvalue>\n        </entry>\n"
-        "        <entry name=\"port\" mtime=\"1212577685\" type=\"int\" value=\"3128\">\n        </entry>\n"
-        "        <entry name=\"ignore_hosts\" mtime=\"1212577685\" type=\"list\" ltype=\"string\">\n"
-        "                <li type=\"string\">\n                        <stringvalue>localhost</stringvalue>\n"
-        "                </li>\n        </entry>\n"
-        "        <entry name=\"use_http_proxy\" mtime=\"1212577675\" type=\"bool\" value=\"true\">\n        </entry>\n"
-        "</gconf>\n";
-    home.Put(file, dotted);
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("192.168.1.10", Host());
-    EXPECT_EQ(3128u, settings.port);
-
-    // Not enabled: the search goes on (to Netscape here).
+    // A bypass list after the host entry leaves the host alone; not enabled: on to Netscape.
+    const std::string chisimba = ProxyHome::Fixture("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml");
+    std::string dotted = chisimba;
+    dotted.replace(dotted.find("cache.uwc.ac.za"), 15, "192.168.1.10");
+    dotted.insert(dotted.find("</gconf>"), "<entry name=\"port\" mtime=\"1\" type=\"int\" value=\"3128\"/>\n"
+                                           "<entry name=\"ignore_hosts\" mtime=\"1\" type=\"list\" ltype=\"string\">\n"
+                                           "<li type=\"string\"><stringvalue>localhost</stringvalue></li></entry>\n");
     std::string disabled = dotted;
-    disabled.replace(disabled.find("\"bool\" value=\"true\""), 19, "\"bool\" value=\"false\"");
-    home.Put(file, disabled);
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("localhost", Host());
-    EXPECT_EQ(5865u, settings.port);
+    disabled.replace(disabled.find("true", disabled.find("use_http_proxy")), 4, "false");
+    Run({
+        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"), "www-proxy.us.oracle.com", 80},
+        {kGconfXml, chisimba, "cache.uwc.ac.za", 8080},
+        {kGconfXml, dotted, "192.168.1.10", 3128},
+        {kGconfXml, disabled, "localhost", 5865},
+    });
+    EXPECT_TRUE(Logged());
 }
 
 TEST_F(Discovery, GnomeCommandOutput)
@@ -273,47 +215,34 @@ TEST_F(Discovery, GnomeCommandOutput)
     home.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
     const std::string fixture = std::string(SA_FIXTURES_DIR) + "/gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt";
     ProxySettings::SetGnomeCommand(("cat '" + fixture + "'").c_str());
-    EXPECT_TRUE(Load());
+    Expect("${PROXYSERVER}", 81);
     EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_EQ("${PROXYSERVER}", Host());
-    EXPECT_EQ(81u, settings.port);
 
     // Output larger than one read piece, keys in any case; the value "true" is exact.
-    std::string out(3000, '#');
-    out += "\n HOST = gnome.example\n Port = 3129\n use_http_proxy = true\n";
-    home.Put("out.txt", out);
     ProxySettings::SetGnomeCommand(("cat '" + home.path() + "/out.txt'").c_str());
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("gnome.example", Host());
-    EXPECT_EQ(3129u, settings.port);
-
-    home.Put("out.txt", " host = gnome.example\n port = 3129\n use_http_proxy = True\n");
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("localhost", Host());  // fell through to Netscape
+    Run({
+        {"out.txt", std::string(3000, '#') + "\n HOST = gnome.example\n Port = 3129\n use_http_proxy = true\n", "gnome.example", 3129},
+        {"out.txt", " host = gnome.example\n port = 3129\n use_http_proxy = True\n", "localhost", 5865},
+    });
 }
 
 TEST_F(Discovery, SourceOrder)
 {
     ProxySettings::SetGnomeCommand(nullptr);
-    home.Put(kKioslaverc, ProxyHome::Fixture(kKde3));
-    home.Put(".opera/opera6.ini", ProxyHome::Fixture(kOpera));
-    home.Put(".mozilla/firefox/f.default/prefs.js", Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"firefox.example\""));
-    home.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
-    home.Put(".mozilla/default/m.slt/prefs.js", Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"mozilla.example\""));
-    home.Put(".gconf/system/http_proxy/%gconf.xml", ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"));
-
-    const std::pair<const char*, const char*> order[] = {
-        {".gconf/system/http_proxy/%gconf.xml", "www-proxy.us.oracle.com"},
-        {".mozilla/default/m.slt/prefs.js", "mozilla.example"},
-        {".netscape/preferences.js", "localhost"},
-        {".mozilla/firefox/f.default/prefs.js", "firefox.example"},
-        {".opera/opera6.ini", "localhost"},
-        {kKioslaverc, "localhost2"},
+    const Case order[] = {
+        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"), "www-proxy.us.oracle.com", 80},
+        {".mozilla/default/m.slt/prefs.js", Manual("mozilla.example"), "mozilla.example", 8080},
+        {".netscape/preferences.js", ProxyHome::Fixture(kNetscape), "localhost", 5865},
+        {".mozilla/firefox/f.default/prefs.js", Manual("firefox.example"), "firefox.example", 8080},
+        {".opera/opera6.ini", ProxyHome::Fixture(kOpera), "localhost", 4444},
+        {kKioslaverc, ProxyHome::Fixture(kKde3), "localhost2", 5865},
     };
-    for (const auto& [file, host] : order) {
-        EXPECT_TRUE(Load()) << file;
-        EXPECT_EQ(host, Host()) << file;
-        ASSERT_EQ(0, unlink((home.path() + "/" + file).c_str()));
+    for (const Case& c : order)
+        home.Put(c.file, c.content);
+    for (const Case& c : order) {
+        SCOPED_TRACE(c.file);
+        Expect(c.host, c.port);
+        ASSERT_EQ(0, unlink((home.path() + "/" + c.file).c_str()));
     }
     EXPECT_FALSE(Load());
 }
@@ -321,74 +250,37 @@ TEST_F(Discovery, SourceOrder)
 TEST_F(Discovery, LongLinesAndHostCleanUp)
 {
     const std::string longComment = "// " + std::string(100000, 'c') + "\n";
-    const struct {
-        const char* given;
-        const char* host;
-        uint32_t port;
-    } cases[] = {
-        {"proxy.example", "proxy.example", 8080},
-        {"http://proxy.example", "proxy.example", 8080},
-        {"http://proxy.example/", "proxy.example", 8080},
-        {"http://proxy.example:3130/path", "proxy.example", 3130},
-        {"proxy.example:3131", "proxy.example", 3131},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.given);
-        home.Put(".netscape/preferences.js", longComment + Pref("network.proxy.type", "1") +
-                                                  Pref("network.proxy.http", std::string("\"") + c.given + "\"") +
-                                                  longComment);
-        EXPECT_TRUE(Load());
-        EXPECT_EQ(c.host, Host());
-        EXPECT_EQ(c.port, settings.port);
-    }
-    // A port from the profile wins over one inside the host text.
-    home.Put(".netscape/preferences.js", Pref("network.proxy.type", "1") +
-                                              Pref("network.proxy.http", "\"proxy.example:3131\"") +
-                                              Pref("network.proxy.http_port", "3128"));
-    EXPECT_TRUE(Load());
-    EXPECT_EQ("proxy.example", Host());
-    EXPECT_EQ(3128u, settings.port);
-
-    // Nothing left of the host: no proxy, and no empty host either.
-    home.Put(".netscape/preferences.js", Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"http:///\""));
-    EXPECT_FALSE(Load());
-    EXPECT_EQ(nullptr, settings.host);
+    const char* prefs = ".netscape/preferences.js";
+    Run({
+        {prefs, longComment + Manual("proxy.example") + longComment, "proxy.example", 8080},
+        {prefs, longComment + Manual("http://proxy.example/") + longComment, "proxy.example", 8080},
+        {prefs, Manual("http://proxy.example"), "proxy.example", 8080},
+        {prefs, Manual("http://proxy.example:3130/path"), "proxy.example", 3130},
+        {prefs, Manual("proxy.example:3131"), "proxy.example", 3131},
+        // A port from the profile wins over one inside the host text.
+        {prefs, Manual("proxy.example:3131") + Pref("network.proxy.http_port", "3128"), "proxy.example", 3128},
+        // Nothing left of the host: no proxy, and no empty host either.
+        {prefs, Manual("http:///"), nullptr, 0},
+    });
 }
 
-TEST(ProxySettingsRecord, ResetCopyAndCredentials)
+// Copies own their host; discovery keeps the credentials the user typed.
+TEST(ProxySettingsRecord, CopiesAndCredentials)
 {
+    ProxyHome home;
+    ProxySettings::SetGnomeCommand("true");
     ProxySettings a;
-    EXPECT_EQ(PROXY_NONE, a.type);
-    EXPECT_EQ(nullptr, a.host);
-    EXPECT_EQ("", a.GetCredentials());
-    a.type = PROXY_HTTP;
     a.SetHost("proxy.example");
-    a.port = 3128;
     a.SetCredentials("user:pa:ss");
-
     ProxySettings b(a);
     a.SetHost("other.example");
     EXPECT_STREQ("proxy.example", b.host);
-    EXPECT_EQ(3128u, b.port);
-    EXPECT_EQ(PROXY_HTTP, b.type);
-    EXPECT_EQ("user:pa:ss", b.GetCredentials());
     b = a;
-    EXPECT_STREQ("other.example", b.host);
     b = b;
     EXPECT_STREQ("other.example", b.host);
-
-    a.Reset();
-    EXPECT_EQ(PROXY_NONE, a.type);
-    EXPECT_EQ(nullptr, a.host);
-    EXPECT_EQ(0u, a.port);
-    EXPECT_EQ("", a.GetCredentials());
-    a.SetHost(nullptr);
-    EXPECT_EQ(nullptr, a.host);
-
-    // Discovery keeps the credentials the user typed.
-    ProxyHome home;
-    ProxySettings::SetGnomeCommand("true");
     b.LoadProxySettings();
     EXPECT_EQ(nullptr, b.host);
     EXPECT_EQ("user:pa:ss", b.GetCredentials());
+    a.Reset();
+    EXPECT_EQ("", a.GetCredentials());
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "ProxySettings.h"
 #include "Subprocess.h"
@@ -9,7 +8,7 @@
 
 namespace {
 
-// The real gconftool-2 under a private HOME. Without a session bus it works
+// The real gconftool-2 under a private HOME; without a session bus it works
 // on the files under HOME/.gconf directly and starts no daemon.
 class GconfTool : public ::testing::Test {
 protected:
@@ -26,6 +25,14 @@ protected:
         ASSERT_EQ(0, r.exitCode) << r.output;
     }
 
+    void Expect(const char* host, uint32_t port)
+    {
+        ASSERT_TRUE(settings.LoadProxySettings());
+        EXPECT_EQ(PROXY_HTTP, settings.type);
+        EXPECT_STREQ(host, settings.host);
+        EXPECT_EQ(port, settings.port);
+    }
+
     ProxyHome home;
     ProxySettings settings;
 };
@@ -38,21 +45,14 @@ TEST_F(GconfTool, ValuesSetWithGconftoolAreFound)
     Set("host", "string", "gnome.example");
     Set("port", "int", "3128");
     Set("use_http_proxy", "bool", "true");
-    ASSERT_TRUE(settings.LoadProxySettings());
-    EXPECT_EQ(PROXY_HTTP, settings.type);
-    EXPECT_STREQ("gnome.example", settings.host);
-    EXPECT_EQ(3128u, settings.port);
+    Expect("gnome.example", 3128);
 
     Set("port", "int", "0");
-    ASSERT_TRUE(settings.LoadProxySettings());
-    EXPECT_EQ(8080u, settings.port);
+    Expect("gnome.example", 8080);
     EXPECT_NE(std::string::npos, home.Log().find(kPortDefaultLine));
 
-    // Switched off: the next source answers.
-    Set("use_http_proxy", "bool", "false");
-    ASSERT_TRUE(settings.LoadProxySettings());
-    EXPECT_STREQ("localhost", settings.host);
-    EXPECT_EQ(5865u, settings.port);
+    Set("use_http_proxy", "bool", "false");  // switched off: the next source answers
+    Expect("localhost", 5865);
 }
 
 TEST_F(GconfTool, MissingGconftoolPassesToTheNextSource)
@@ -60,8 +60,6 @@ TEST_F(GconfTool, MissingGconftoolPassesToTheNextSource)
     Set("host", "string", "gnome.example");
     Set("use_http_proxy", "bool", "true");
     home.Put(".kde/share/config/kioslaverc", ProxyHome::Fixture("kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc"));
-    setenv("PATH", (home.path() + "/no-such-bin").c_str(), 1);
-    ASSERT_TRUE(settings.LoadProxySettings());
-    EXPECT_STREQ("localhost2", settings.host);
-    EXPECT_EQ(5865u, settings.port);
+    home.Set("PATH", home.path() + "/no-such-bin");
+    Expect("localhost2", 5865);
 }

@@ -1,10 +1,13 @@
 #pragma once
-// A private HOME holding browser and desktop settings, and a plain log in it.
-
-#include <sys/stat.h>
+// A private HOME with no proxy variables, a plain log under it, and the
+// environment put back afterwards.
 
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Log.h"
 #include "ProxySettings.h"
@@ -15,67 +18,52 @@ class ProxyHome {
 public:
     ProxyHome()
     {
-        Save("HOME", home_);
-        Save("PATH", path_);
+        for (const char* name : {"HOME", "PATH", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                 "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+            const char* v = getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+            if (std::string(name) != "HOME" && std::string(name) != "PATH")
+                unsetenv(name);
+        }
         setenv("HOME", dir_.path().c_str(), 1);
-        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "all_proxy"})
-            unsetenv(name);
         LogInit("proxy-test.log", false, true);
     }
     ~ProxyHome()
     {
-        LogInit("", false, true);
+        LogInit("", false, false);
         ProxySettings::RestoreGnomeCommand();
-        Restore("HOME", home_);
-        Restore("PATH", path_);
-        for (const char* name : {"http_proxy", "PROXY_TEST_VARIABLE"})
-            unsetenv(name);
+        for (const auto& [name, value] : saved_)
+            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 
     const std::string& path() const { return dir_.path(); }
+    void Set(const char* name, const std::string& value) const { setenv(name, value.c_str(), 1); }
 
-    // Writes relative path under HOME, making its folders.
+    // Writes a file under HOME, making its folders.
     void Put(const std::string& relative, const std::string& content) const
     {
-        std::string full = dir_.path();
-        size_t start = 0, slash;
-        while ((slash = relative.find('/', start)) != std::string::npos) {
-            full = dir_.path() + "/" + relative.substr(0, slash);
-            mkdir(full.c_str(), 0755);
-            start = slash + 1;
-        }
-        testsupport::WriteFile(dir_.path() + "/" + relative, content);
+        const std::filesystem::path full = dir_.path() + "/" + relative;
+        std::filesystem::create_directories(full.parent_path());
+        testsupport::WriteFile(full.string(), content);
     }
-    void MakeFolder(const std::string& relative) const { Put(relative + "/.keep", ""); }
+    void MakeFolder(const std::string& relative) const { std::filesystem::create_directories(dir_.path() + "/" + relative); }
 
     static std::string Fixture(const std::string& name)
     {
         return testsupport::ReadFile(std::string(SA_FIXTURES_DIR) + "/" + name);
     }
+    static std::string Trimmed(std::string s)
+    {
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        return s;
+    }
 
     std::string Log() const { return testsupport::ReadFile(dir_.path() + "/ZEL/proxy-test.log"); }
 
 private:
-    struct Saved {
-        bool had = false;
-        std::string value;
-    };
-    static void Save(const char* name, Saved& saved)
-    {
-        const char* v = getenv(name);
-        saved.had = v != nullptr;
-        saved.value = v ? v : "";
-    }
-    static void Restore(const char* name, const Saved& saved)
-    {
-        if (saved.had)
-            setenv(name, saved.value.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
     testsupport::TempDir dir_{"sa-home"};
-    Saved home_, path_;
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
 inline const char* const kPortDefaultLine = "[PS:LoadProxySettings] Unable to read proxy port. Defaulting to port 8080";
