@@ -148,6 +148,8 @@ void CDownload::ApplyProxySettings() {
 
 CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url, std::vector<char>& body) {
     body.clear();
+    const bool post = m_postPending;
+    m_postPending = false;
     CURL* h = m_curl.get();
     if (!h) {
         m_extraHeaders.reset();
@@ -164,6 +166,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     // A message left by an earlier transfer must not be reported for this one.
     SetErrorText("");
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    // The handle keeps an earlier POST's settings: a plain download must not resend them.
+    if (!post) curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
 
     m_protocol = DetectProtocolType(url);
     if (m_protocol == PROTOCOL_HTTPS) {
@@ -251,6 +255,7 @@ CDownload::DownloadReturnCode CDownload::PostToBuffer(const std::string& url, co
         // once the caller's text is gone.
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody.size()));
         curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, postBody.c_str());
+        m_postPending = true;
         m_extraHeaders.reset();
         AppendExtraHeader(kCacheControlHeader);
     }

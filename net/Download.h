@@ -101,6 +101,9 @@ private:
     std::string m_headerText;
     bool m_skipPeerVerification = true;
     bool m_skipHostVerification = true;
+    // Set by PostToBuffer for the one transfer that follows; every other
+    // transfer on the handle is a GET again.
+    bool m_postPending = false;
     uint32_t m_timeout = kDefaultTimeoutSeconds;
     ProtocolType m_protocol = PROTOCOL_NONE;
     std::string m_proxyAuthText;

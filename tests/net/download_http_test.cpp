@@ -204,7 +204,8 @@ TEST_F(DownloadHttp, FilesAreNeverWrittenThroughAPlantedLink) {
     CDownload d;
     EXPECT_EQ(d.PostToFile(server.url("/form"), "ac=123&mod=1", target), CDownload::DOWNLOAD_OK);
     EXPECT_EQ(umask(before), before);  // put back as it was
-    EXPECT_EQ(CDownload().DownloadToFile(server.url("/ok"), page), CDownload::DOWNLOAD_OK);
+    // The same object downloads with a GET again after its POST.
+    EXPECT_EQ(d.DownloadToFile(server.url("/ok"), page), CDownload::DOWNLOAD_OK);
 
     EXPECT_EQ(testsupport::ReadFile(victim), "precious");
     EXPECT_EQ(testsupport::ReadFile(page), "hello body");
