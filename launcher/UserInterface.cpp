@@ -1,30 +1,213 @@
-// Until the windows exist every call goes to the headless implementation.
+// The real user interface: the toolkit loop on its own thread and the three
+// windows, made once on first use and reused. Without a display everything
+// goes to the headless implementation, so a copy that carries its code still
+// runs its session.
+
 #include "UserInterface.h"
 
-#include <cstdlib>
-#include <string>
+#include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "GUIX_Application.h"
 #include "HeadlessUserInterface.h"
+#include "Log.h"
+#include "ProxyAuthenticationWindow.h"
+#include "SessionCodeWindow.h"
 #include "SessionManager.h"
+#include "StatusWindow.h"
+
+namespace {
+
+enum class Mode { kNotStarted, kWindows, kHeadless };
+
+std::atomic<Mode> g_mode{Mode::kNotStarted};
+std::mutex g_startMutex;
+
+// The GUI thread; joined once, by whoever ends the interface first.
+std::mutex g_threadMutex;
+pthread_t g_guiThread;
+bool g_guiThreadJoinable = false;
+
+// Set by CloseUserInterface: the status window is not shown again.
+std::atomic<bool> g_closed{false};
+
+// The windows, made on first use. They are destroyed by the exit handler,
+// before the application object (and with it the display) goes away.
+std::mutex g_windowsMutex;
+std::unique_ptr<StatusWindow> g_statusWindow;
+std::unique_ptr<SessionCodeWindow> g_codeWindow;
+std::unique_ptr<ProxyAuthenticationWindow> g_proxyWindow;
+
+template <class W>
+W& Window(std::unique_ptr<W>& slot) {
+    std::lock_guard<std::mutex> lock(g_windowsMutex);
+    if (!slot) slot = std::make_unique<W>();
+    return *slot;
+}
+
+// Copies text into a caller's buffer of size bytes, cut to fit, terminated.
+void CopyToBuffer(char* buffer, std::size_t size, const std::string& text) {
+    if (buffer == nullptr || size == 0) return;
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+void* GuiThreadBody(void*) {
+    GUIX_Application::instance().run();
+    return nullptr;
+}
+
+// Stops the loop and joins its thread. False when the caller is the GUI
+// thread itself (a session manager's "die" ends the process from there).
+bool StopGuiThread() {
+    std::lock_guard<std::mutex> lock(g_threadMutex);
+    if (!g_guiThreadJoinable) return true;
+    if (pthread_equal(pthread_self(), g_guiThread)) return false;
+    GUIX_Application::instance().quit();
+    pthread_join(g_guiThread, nullptr);
+    g_guiThreadJoinable = false;
+    return true;
+}
+
+// Runs at exit before the application object is destroyed (registered after
+// it was made): a process that ends without CloseUserInterface must not tear
+// down the display under a running loop.
+void ShutdownAtExit() {
+    if (!StopGuiThread()) {
+        // Ending from the GUI thread: other threads may still hold the
+        // windows, so leave them to the process's end.
+        std::lock_guard<std::mutex> lock(g_windowsMutex);
+        (void)g_statusWindow.release();
+        (void)g_codeWindow.release();
+        (void)g_proxyWindow.release();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_windowsMutex);
+    g_proxyWindow.reset();
+    g_codeWindow.reset();
+    g_statusWindow.reset();
+}
+
+// The loop hides an ended dialog through a request of its own; a quit that
+// overtook that request would leave the window on the screen.
+void WaitUntilUnregistered(const GUIX_Dialog& dialog) {
+    GUIX_Application& app = GUIX_Application::instance();
+    for (int i = 0; i < 500 && app.isRunning() && app.isDialogRegistered(dialog.windowId()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+bool Headless() { return g_mode.load() != Mode::kWindows; }
+
+}  // namespace
 
 void StartUserInterface() {
-  std::string userName;
-  std::string sessionManager;
-  FindSessionManager(userName, sessionManager);
-  setenv("SESSION_MANAGER", sessionManager.c_str(), 1);
-  headless_ui::Start();
+    std::lock_guard<std::mutex> lock(g_startMutex);
+    if (g_mode.load() != Mode::kNotStarted) return;
+
+    std::string userName;
+    std::string sessionManager;
+    FindSessionManager(userName, sessionManager);
+    setenv("SESSION_MANAGER", sessionManager.c_str(), 1);
+
+    GUIX_Application& app = GUIX_Application::instance();
+    if (!app.hasDisplay()) {
+        const char* display = getenv("DISPLAY");
+        LogWrite("ERROR: Cannot open display [%s]; continuing without windows", display ? display : "");
+        g_mode = Mode::kHeadless;
+        headless_ui::Start();
+        return;
+    }
+    static std::once_flag exitHandler;
+    std::call_once(exitHandler, [] { std::atexit(ShutdownAtExit); });
+
+    {
+        std::lock_guard<std::mutex> threadLock(g_threadMutex);
+        const int rc = pthread_create(&g_guiThread, nullptr, GuiThreadBody, nullptr);
+        if (rc != 0) {
+            LogWrite("ERROR: Cannot start the user interface thread: %s", strerror(rc));
+            g_mode = Mode::kHeadless;
+            headless_ui::Start();
+            return;
+        }
+        g_guiThreadJoinable = true;
+    }
+    g_mode = Mode::kWindows;
+    app.waitUntilRunning();
 }
 
-void WaitForUserInterface() { headless_ui::WaitUntilRunning(); }
+void WaitForUserInterface() {
+    if (Headless()) {
+        headless_ui::WaitUntilRunning();
+        return;
+    }
+    GUIX_Application::instance().waitUntilRunning();
+}
 
-bool AskSessionCode(char* code) { return headless_ui::AskSessionCode(code); }
+bool AskSessionCode(char* code) {
+    if (Headless()) return headless_ui::AskSessionCode(code);
+    SessionCodeWindow& window = Window(g_codeWindow);
+    const int result = GUIX_Application::instance().runModal(&window);
+    CopyToBuffer(code, kSessionCodeBufferSize, window.code());
+    return result == SessionCodeWindow::kResultOk;
+}
 
 bool AskProxyCredentials(const char* message, char* login, char* password) {
-  return headless_ui::AskProxyCredentials(message, login, password);
+    if (Headless()) return headless_ui::AskProxyCredentials(message, login, password);
+    ProxyAuthenticationWindow& window = Window(g_proxyWindow);
+    window.setMessage(message ? message : "");
+    // The loop may already have ended (the user closed the status window):
+    // runModal then returns at once with a result that is not OK.
+    const int result = GUIX_Application::instance().runModal(&window);
+    if (result != ProxyAuthenticationWindow::kResultOk) return false;
+    CopyToBuffer(login, kCredentialBufferSize, window.login());
+    CopyToBuffer(password, kCredentialBufferSize, window.password());
+    return true;
 }
 
-void ShowStatusWindow() { headless_ui::ShowStatusWindow(); }
+void ShowStatusWindow() {
+    if (Headless()) {
+        headless_ui::ShowStatusWindow();
+        return;
+    }
+    StatusWindow& window = Window(g_statusWindow);
+    if (g_closed.load()) return;  // the session already ended the interface
+    GUIX_Application::instance().runModal(&window);
+}
 
-void SetStatusText(const char* text) { headless_ui::SetStatusText(text); }
+void SetStatusText(const char* text) {
+    if (Headless()) {
+        headless_ui::SetStatusText(text);
+        return;
+    }
+    Window(g_statusWindow).setText(text ? text : "");
+}
 
-void CloseUserInterface() { headless_ui::Close(); }
+void CloseUserInterface() {
+    if (Headless()) {
+        headless_ui::Close();
+        return;
+    }
+    g_closed = true;
+    StatusWindow* status = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_windowsMutex);
+        status = g_statusWindow.get();
+    }
+    if (status != nullptr) {
+        status->close();
+        WaitUntilUnregistered(*status);
+    }
+    StopGuiThread();
+}
