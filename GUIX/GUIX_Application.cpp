@@ -248,7 +248,10 @@ void GUIX_Application::handleApplicationEvent(const GUIX_Event& event) {
         GUIX_Widget::withWidget(window, [&](GUIX_Widget* w) {
             auto* dialog = dynamic_cast<GUIX_Dialog*>(w);
             if (!dialog) return;
-            dialog->postSelf(EV_HIDE);
+            // Hidden right here, not through a posted request: a quit posted
+            // just behind the unregistration would leave the window on screen.
+            std::uint32_t id = static_cast<std::uint32_t>(window);
+            dialog->handleEvent(GUIX_Event(EV_HIDE, id, id));
             if (m_dialogs.erase(window))
                 dialog->handleEvent(GUIX_Event(EV_DIALOG_CLOSING, event.payload[0], event.payload[0]));
         });

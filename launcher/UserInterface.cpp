@@ -9,14 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "GUIX_Application.h"
 #include "HeadlessUserInterface.h"
@@ -97,15 +95,6 @@ void ShutdownAtExit() {
     g_proxyWindow.reset();
     g_codeWindow.reset();
     g_statusWindow.reset();
-}
-
-// The loop hides an ended dialog through a request of its own; a quit that
-// overtook that request would leave the window on the screen.
-void WaitUntilUnregistered(const GUIX_Dialog& dialog) {
-    GUIX_Application& app = GUIX_Application::instance();
-    for (int i = 0; i < 500 && app.isRunning() && app.isDialogRegistered(dialog.windowId()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
 }
 
 bool Headless() { return g_mode.load() != Mode::kWindows; }
@@ -205,9 +194,6 @@ void CloseUserInterface() {
         std::lock_guard<std::mutex> lock(g_windowsMutex);
         status = g_statusWindow.get();
     }
-    if (status != nullptr) {
-        status->close();
-        WaitUntilUnregistered(*status);
-    }
+    if (status != nullptr) status->close();
     StopGuiThread();
 }
