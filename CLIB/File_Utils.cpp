@@ -8,27 +8,7 @@
 
 #include "Log.h"
 #include "System_Utils.h"
-
-namespace {
-
-// Closes the descriptor on every path out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
+#include "UniqueFd.h"
 
 bool FileExists(const char* path, const char* name)
 {
@@ -107,7 +87,7 @@ bool IsZipFile(const char* path)
 {
     if (!path)
         return false;
-    FileDescriptor fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return false;
     char magic[2];

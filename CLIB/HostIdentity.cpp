@@ -7,29 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-class Socket {
-public:
-    Socket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
+#include "UniqueFd.h"
 
 bool GetMacAddress(char* out)
 {
-    Socket sock;
+    UniqueFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
         return false;
 

@@ -17,6 +17,7 @@
 
 #include "CriticalSection.h"
 #include "Crypto.h"
+#include "UniqueFd.h"
 #include "String_Utils_Unix.h"
 
 namespace {
@@ -31,22 +32,6 @@ constexpr off_t kSizeLimit = 2000000;
 constexpr std::size_t kBufferSize = 4096;
 constexpr std::size_t kMessageLimit = 4093;
 constexpr std::size_t kSaltLength = 4;
-
-class Fd {
-public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-  }
-
-private:
-  int m_fd;
-};
 
 class MutexGuard {
 public:
@@ -158,7 +143,7 @@ void LogWrite(const char* format, ...) {
 
   const std::string folder = LogFolder();
   const std::string path = folder + "/" + name;
-  Fd fd;
+  UniqueFd fd;
   struct stat st;
   // The file may be replaced by another process between our open and our lock;
   // a file that is no longer linked is opened afresh.
@@ -248,7 +233,7 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
 
   std::string content;
   {
-    Fd fd(::open(logPath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd fd(::open(logPath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st;
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     // Shared lock: never read a line a writer has only half written.
@@ -263,7 +248,7 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
     }
   }
 
-  Fd report(::open(reportPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+  UniqueFd report(::open(reportPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
   const std::string name = BaseName(logPath);
   std::string previous; // hash of the nearest earlier line that had one
   int damaged = 0;

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "Log.h"
+#include "UniqueFd.h"
 
 namespace {
 
@@ -58,24 +59,6 @@ std::string Narrowed(const WChar* text) {
     for (; *text && (*text & 0xFF) != 0; ++text) out.push_back(static_cast<char>(*text & 0xFF));
     return out;
 }
-
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : m_fd(fd) {}
-    ~FdCloser() { Close(); }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    int get() const { return m_fd; }
-    int Close() {
-        int rc = 0;
-        if (m_fd >= 0) rc = close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
-
-private:
-    int m_fd;
-};
 
 }  // namespace
 
@@ -268,7 +251,7 @@ CDownload::DownloadReturnCode CDownload::PostToFile(const std::string& url, cons
     // whatever is there (a planted link included) and create the file anew,
     // never following a link. Readable by others only once it is complete.
     unlink(fileName.c_str());  // what cannot be removed makes the create below fail
-    FdCloser fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         LogWrite("[CDownload] ERROR: PostToFile: cannot open file %s", fileName.c_str());
         return DOWNLOAD_FILE_OPEN_ERROR;
@@ -299,7 +282,7 @@ CDownload::DownloadReturnCode CDownload::PostToFile(const std::string& url, cons
 CDownload::DownloadReturnCode CDownload::DownloadToFile(const std::string& url, const std::string& fileName) {
     // Same care as PostToFile: never write through a link planted at the path.
     unlink(fileName.c_str());
-    FdCloser fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    UniqueFd fd(open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
         SetErrorText(strerror(errno));
         LogWrite("[CDownload] ERROR: DownloadToFile: cannot open file %s: %s", fileName.c_str(), m_errorText);
