@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "ParameterBlock.h"
 #include "System_Utils.h"
+#include "UniqueFd.h"
 
 namespace {
 
@@ -26,20 +27,19 @@ bool IsRunningExecutable(const char* path) {
 // The client must be our own regular file; a package may carry mode 777, so
 // group and other lose write permission before it runs. 0 or an errno value.
 int PrepareClient(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return errno;
   int error = 0;
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
+  if (fstat(fd.get(), &st) != 0) {
     error = errno;
   } else if (!S_ISREG(st.st_mode)) {
     error = EACCES;
   } else if (st.st_uid != geteuid()) {
     error = EPERM;
-  } else if (fchmod(fd, st.st_mode & 0755) != 0) {
+  } else if (fchmod(fd.get(), st.st_mode & 0755) != 0) {
     error = errno;
   }
-  close(fd);
   return error;
 }
 

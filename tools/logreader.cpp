@@ -13,6 +13,7 @@
 
 #include "ApplicationSettings.h"
 #include "Log.h"
+#include "UniqueFd.h"
 
 namespace {
 
@@ -40,15 +41,14 @@ private:
 };
 
 bool CopyToStdout(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return false;
   char buffer[65536];
   ssize_t n;
   bool ok = true;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0)
+  while ((n = read(fd.get(), buffer, sizeof buffer)) > 0)
     if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) != static_cast<std::size_t>(n))
       ok = false;
-  close(fd);
   return ok && n == 0 && std::fflush(stdout) == 0;
 }
 

@@ -24,6 +24,7 @@
 
 #include "ParameterBlock.h"
 #include "ParameterBlockSample.h"
+#include "UniqueFd.h"
 
 namespace {
 
@@ -135,21 +136,21 @@ int main(int argc, char** argv) {
 
   struct stat st {};
   const mode_t mode = stat(inPath.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0755;
-  const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return Fail("cannot create " + outPath + ": " + std::strerror(errno));
+  UniqueFd fd(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  if (fd.get() < 0) return Fail("cannot create " + outPath + ": " + std::strerror(errno));
   std::size_t done = 0;
   while (done < image.size()) {
-    const ssize_t n = write(fd, image.data() + done, image.size() - done);
+    const ssize_t n = write(fd.get(), image.data() + done, image.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const int error = errno;
-      close(fd);
+      fd.Close();
       unlink(outPath.c_str());
       return Fail("cannot write " + outPath + ": " + std::strerror(error));
     }
     done += static_cast<std::size_t>(n);
   }
-  if (close(fd) != 0) {
+  if (fd.Close() != 0) {
     unlink(outPath.c_str());
     return Fail("cannot write " + outPath + ": " + std::strerror(errno));
   }
