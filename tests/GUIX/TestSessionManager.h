@@ -99,8 +99,10 @@ private:
     void command(char c) { (void)!write(wakePipe_[1], &c, 1); }
     void dropClient() {
         if (client_) SmsCleanUp(client_);
-        IceSetShutdownNegotiation(clientIce_, False);
-        IceCloseConnection(clientIce_);
+        if (clientIce_) {
+            IceSetShutdownNegotiation(clientIce_, False);
+            IceCloseConnection(clientIce_);
+        }
         client_ = nullptr;
         clientIce_ = nullptr;
         update([](auto* sm) { sm->closed_ = true; });
@@ -114,7 +116,10 @@ private:
             if (poll(fds.data(), fds.size(), 200) <= 0) continue;
             char c = 0;
             if ((fds[0].revents & POLLIN) && read(wakePipe_[0], &c, 1) == 1) {
-                if (c == 'q') return;
+                if (c == 'q') {
+                    if (clientIce_) dropClient();  // a client still connected is released too
+                    return;
+                }
                 if (c == 's' && client_) SmsSaveYourself(client_, SmSaveLocal, False, SmInteractStyleNone, False);
                 if (c == 'd' && client_) SmsDie(client_);
             }
