@@ -1,6 +1,6 @@
 # Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
 SHELL := /bin/bash
-.PHONY: bootstrap build demo check check-default check-i386 asan tsan bench clean
+.PHONY: bootstrap build demo check check-format check-default check-i386 asan tsan bench clean format
 
 bootstrap:
 	scripts/bootstrap
@@ -21,6 +21,12 @@ check-i386: bootstrap
 	cmake --preset i386
 	cmake --build --preset i386
 	ctest --preset i386
+
+format: bootstrap
+	scripts/format
+
+check-format: bootstrap
+	scripts/format --check
 
 check: check-default check-i386
 

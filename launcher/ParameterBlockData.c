@@ -4,6 +4,7 @@
  * sample exists in the file only as these data bytes; "used" and external
  * linkage keep it through -O2, LTO and strip. */
 
+/* clang-format off */
 __attribute__((used)) unsigned char ParameterBlock[1026] = {
     'u', 'r', 'l', '(', 'h', 't', 't', 'p', 's', ':', '/', '/',
     'd', 'e', 'm', 'o', '.', 'z', 'e', 'l', 's', '.', 'e', 'x',
@@ -18,3 +19,4 @@ __attribute__((used)) unsigned char ParameterBlock[1026] = {
     [1024] = 1, /* SessionEnabled */
     [1025] = 1, /* AutoRemoveEnabled */
 };
+/* clang-format on */
