@@ -28,59 +28,59 @@ int Base64Decode(const char* text, unsigned char* out);
 // Owns `data` (malloc). After Append the content is followed by two zero bytes,
 // so it can be read as an 8-bit or 16-bit zero-terminated text.
 struct ByteBuffer {
-  unsigned char* data = nullptr;
-  std::size_t capacity = 0;
-  std::size_t length = 0;
+    unsigned char* data = nullptr;
+    std::size_t capacity = 0;
+    std::size_t length = 0;
 
-  ByteBuffer() = default;
-  ~ByteBuffer();
-  ByteBuffer(const ByteBuffer&) = delete;
-  ByteBuffer& operator=(const ByteBuffer&) = delete;
-  ByteBuffer(ByteBuffer&& other) noexcept;
-  ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+    ByteBuffer() = default;
+    ~ByteBuffer();
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+    ByteBuffer(ByteBuffer&& other) noexcept;
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept;
 
-  // length = n; capacity grows to n + 64 when it is below that. False: no memory.
-  bool SetLength(std::size_t n);
-  // Appends n bytes and two zero bytes behind the new end. False: no memory.
-  bool Append(const void* bytes, std::size_t n);
+    // length = n; capacity grows to n + 64 when it is below that. False: no memory.
+    bool SetLength(std::size_t n);
+    // Appends n bytes and two zero bytes behind the new end. False: no memory.
+    bool Append(const void* bytes, std::size_t n);
 };
 
 // ---- AES -------------------------------------------------------------------
 class AesCipher {
 public:
-  enum Mode { MODE_ECB = 0, MODE_CBC = 1, MODE_CFB = 2 }; // padded calls: ECB/CBC only
-  enum Direction { DIR_ENCRYPT = 0, DIR_DECRYPT = 1 };
-  enum KeyLength { KEY_128 = 0, KEY_192 = 1, KEY_256 = 2 };
-  enum Result {
-    RE_OK = 0,
-    RE_UNSUPPORTED_MODE = -1,
-    RE_UNSUPPORTED_DIRECTION = -2,
-    RE_UNSUPPORTED_KEY_LENGTH = -3,
-    RE_BAD_KEY = -4,
-    RE_NOT_INITIALIZED = -5,
-    RE_BAD_DIRECTION = -6,
-    RE_BAD_DATA = -7,
-  };
+    enum Mode { MODE_ECB = 0, MODE_CBC = 1, MODE_CFB = 2 };  // padded calls: ECB/CBC only
+    enum Direction { DIR_ENCRYPT = 0, DIR_DECRYPT = 1 };
+    enum KeyLength { KEY_128 = 0, KEY_192 = 1, KEY_256 = 2 };
+    enum Result {
+        RE_OK = 0,
+        RE_UNSUPPORTED_MODE = -1,
+        RE_UNSUPPORTED_DIRECTION = -2,
+        RE_UNSUPPORTED_KEY_LENGTH = -3,
+        RE_BAD_KEY = -4,
+        RE_NOT_INITIALIZED = -5,
+        RE_BAD_DIRECTION = -6,
+        RE_BAD_DATA = -7,
+    };
 
-  AesCipher();
-  ~AesCipher();
-  AesCipher(const AesCipher&) = delete;
-  AesCipher& operator=(const AesCipher&) = delete;
+    AesCipher();
+    ~AesCipher();
+    AesCipher(const AesCipher&) = delete;
+    AesCipher& operator=(const AesCipher&) = delete;
 
-  // key: 16/24/32 bytes for code 0/1/2. iv: 16 bytes, or null for zeros.
-  // Returns 0 or a negative Result.
-  int Init(int mode, int direction, const unsigned char* key, int keyLengthCode,
-           const unsigned char* iv = nullptr);
-  // PKCS#7: returns 16 * (length / 16 + 1), 0 for no input, or a negative Result.
-  // `out` must hold length + 16 bytes. Chaining continues from the last block.
-  int PadEncrypt(const unsigned char* in, int length, unsigned char* out);
-  // length must be a multiple of 16 (else -7); returns length - pad, 0 for no
-  // input, or a negative Result (-7 for bad padding). `out` must hold length bytes.
-  int PadDecrypt(const unsigned char* in, int length, unsigned char* out);
+    // key: 16/24/32 bytes for code 0/1/2. iv: 16 bytes, or null for zeros.
+    // Returns 0 or a negative Result.
+    int Init(int mode, int direction, const unsigned char* key, int keyLengthCode,
+             const unsigned char* iv = nullptr);
+    // PKCS#7: returns 16 * (length / 16 + 1), 0 for no input, or a negative Result.
+    // `out` must hold length + 16 bytes. Chaining continues from the last block.
+    int PadEncrypt(const unsigned char* in, int length, unsigned char* out);
+    // length must be a multiple of 16 (else -7); returns length - pad, 0 for no
+    // input, or a negative Result (-7 for bad padding). `out` must hold length bytes.
+    int PadDecrypt(const unsigned char* in, int length, unsigned char* out);
 
 private:
-  struct Impl; // EVP context and chaining block
-  std::unique_ptr<Impl> m_impl;
+    struct Impl;  // EVP context and chaining block
+    std::unique_ptr<Impl> m_impl;
 };
 
 // ---- text encryption -------------------------------------------------------

@@ -16,7 +16,7 @@ std::string Customization::GetComponentsPage() const { return "components/linux/
 std::string Customization::GetShortName() const { return "zel"; }
 std::string Customization::GetInitScriptDirectory() const { return "/etc/init.d/"; }
 bool Customization::MatchesInstallation(const std::string& directory) const {
-  return directory == GetInstallDirectory();
+    return directory == GetInstallDirectory();
 }
 
 int ZELsupportCustomization::GetProductId() const { return 0; }
@@ -30,7 +30,9 @@ std::string ZELsupportCustomization::GetServiceIdentifier() const { return "com.
 std::string ZELsupportCustomization::GetScriptName() const { return "ZELSupportScript"; }
 std::string ZELsupportCustomization::GetSupportEmail() const { return "support@zelsupport.example.com"; }
 std::string ZELsupportCustomization::GetServerBranch() const { return ""; }
-std::string ZELsupportCustomization::GetConnectTestPage() const { return "/interfaces/web/installable/connecttest.asp"; }
+std::string ZELsupportCustomization::GetConnectTestPage() const {
+    return "/interfaces/web/installable/connecttest.asp";
+}
 std::string ZELsupportCustomization::GetFilePrefix() const { return "zelsupport_"; }
 int ZELsupportCustomization::GetVariantNumber() const { return 504; }
 
@@ -45,7 +47,9 @@ std::string ZELconnectCustomization::GetServiceIdentifier() const { return "com.
 std::string ZELconnectCustomization::GetScriptName() const { return "ZELConnectScript"; }
 std::string ZELconnectCustomization::GetSupportEmail() const { return "support@zelconnect.example.com"; }
 std::string ZELconnectCustomization::GetServerBranch() const { return "main"; }
-std::string ZELconnectCustomization::GetConnectTestPage() const { return "/" + GetServerBranch() + "/interfaces/connecttest.asp"; }
+std::string ZELconnectCustomization::GetConnectTestPage() const {
+    return "/" + GetServerBranch() + "/interfaces/connecttest.asp";
+}
 std::string ZELconnectCustomization::GetFilePrefix() const { return "zelconnect_"; }
 int ZELconnectCustomization::GetVariantNumber() const { return 0; }
 
@@ -60,7 +64,9 @@ std::string ZELadminCustomization::GetServiceIdentifier() const { return "com.ze
 std::string ZELadminCustomization::GetScriptName() const { return "ZELAdminScript"; }
 std::string ZELadminCustomization::GetSupportEmail() const { return "support@zeladmin.example.com"; }
 std::string ZELadminCustomization::GetServerBranch() const { return "main"; }
-std::string ZELadminCustomization::GetConnectTestPage() const { return "/" + GetServerBranch() + "/interfaces/connecttest.asp"; }
+std::string ZELadminCustomization::GetConnectTestPage() const {
+    return "/" + GetServerBranch() + "/interfaces/connecttest.asp";
+}
 std::string ZELadminCustomization::GetFilePrefix() const { return "zeladmin_"; }
 int ZELadminCustomization::GetVariantNumber() const { return 0; }
 
@@ -78,6 +84,8 @@ std::string OVRACustomization::GetScriptName() const { return "VUKconnectScript"
 std::string OVRACustomization::GetSupportEmail() const { return "support@zelconnect.example.com"; }
 std::string OVRACustomization::GetServerBranch() const { return "main"; }
 std::string OVRACustomization::GetShortName() const { return "vuk"; }
-std::string OVRACustomization::GetConnectTestPage() const { return "/" + GetServerBranch() + "/interfaces/connecttest.asp"; }
+std::string OVRACustomization::GetConnectTestPage() const {
+    return "/" + GetServerBranch() + "/interfaces/connecttest.asp";
+}
 std::string OVRACustomization::GetFilePrefix() const { return "vukconnect_"; }
 int OVRACustomization::GetVariantNumber() const { return 0; }

@@ -7,10 +7,9 @@
 // line through the shell. Arguments go in as given, so callers quote anything
 // that comes from outside (ShellQuoteIfNeeded). Returns system()'s raw wait
 // status: 0 when the command exited with 0, -1 when no shell could be started.
-int CallSystem(const char* command,
-               const char* arg1 = nullptr, const char* arg2 = nullptr,
-               const char* arg3 = nullptr, const char* arg4 = nullptr,
-               const char* arg5 = nullptr, const char* arg6 = nullptr);
+int CallSystem(const char* command, const char* arg1 = nullptr, const char* arg2 = nullptr,
+               const char* arg3 = nullptr, const char* arg4 = nullptr, const char* arg5 = nullptr,
+               const char* arg6 = nullptr);
 
 // True when the effective user id is 0.
 bool IsRoot();

@@ -212,9 +212,7 @@ int GUIX_Application::screenHeight() const {
     return DisplayHeight(m_display, m_screen);
 }
 
-bool GUIX_Application::isDialogRegistered(unsigned long window) const {
-    return m_dialogs.contains(window);
-}
+bool GUIX_Application::isDialogRegistered(unsigned long window) const { return m_dialogs.contains(window); }
 
 void GUIX_Application::dispatch(const GUIX_Event& event) {
     if (event.target == 0) {
@@ -257,11 +255,8 @@ void GUIX_Application::handleApplicationEvent(const GUIX_Event& event) {
         });
         break;
     }
-    case EV_QUIT:
-        m_quit.store(true);
-        break;
-    default:
-        break;
+    case EV_QUIT: m_quit.store(true); break;
+    default: break;
     }
 }
 
@@ -271,9 +266,7 @@ void GUIX_Application::translate(XEvent& xev) {
     std::uint32_t id = static_cast<std::uint32_t>(window);
     switch (xev.type) {
     case KeyPress:
-    case KeyRelease:
-        GUIX_Widget::withWidget(window, [&](GUIX_Widget* w) { translateKey(xev, w); });
-        break;
+    case KeyRelease: GUIX_Widget::withWidget(window, [&](GUIX_Widget* w) { translateKey(xev, w); }); break;
     case ButtonPress: {
         GUIX_Event ev(EV_BUTTON_PRESS, id, id);
         ev.payload[0] = xev.xbutton.button;
@@ -320,8 +313,7 @@ void GUIX_Application::translate(XEvent& xev) {
             postEvent(ev);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -339,8 +331,7 @@ void GUIX_Application::readProperty(XEvent& xev) {
     {
         GUIX_DisplayLock l;
         rc = XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage, s_readOffset,
-                                kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after,
-                                &data);
+                                kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after, &data);
         if (rc == Success && type != None && type != m_atomGuixEvent) {
             // Foreign content would make every later append fail: drop it.
             XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
@@ -403,7 +394,8 @@ void GUIX_Application::translateKey(XEvent& xev, GUIX_Widget* widget) {
     std::uint32_t character = 0;
     if ((sym >= 0x20 && sym <= 0x7E) || (sym >= 0xA0 && sym <= 0xFF)) {
         sub = KEY_CHAR;
-        character = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(sym & 0xFF)));
+        character =
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(sym & 0xFF)));
     } else if ((sym >= XK_KP_Multiply && sym <= XK_KP_9) || sym == XK_KP_Equal) {
         sub = KEY_CHAR;
         character = static_cast<std::uint32_t>(sym & 0x7F);

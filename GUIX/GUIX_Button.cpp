@@ -1,7 +1,6 @@
 #include "GUIX_Button.h"
 
-GUIX_Button::GUIX_Button(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
-                         int height)
+GUIX_Button::GUIX_Button(GUIX_Widget* parent, const std::string& text, int x, int y, int width, int height)
     : GUIX_Label(parent, text, x, y, width, height, GUIX_TEXT_HCENTER) {
     selectEvents(GUIX_SELECT_ENTER);
     selectEvents(GUIX_SELECT_LEAVE);
@@ -40,9 +39,7 @@ void GUIX_Button::handleEvent(const GUIX_Event& event) {
         // A press released outside the button does nothing.
         if (m_hovered && m_callback) m_callback->call();
         break;
-    default:
-        GUIX_Label::handleEvent(event);
-        break;
+    default: GUIX_Label::handleEvent(event); break;
     }
 }
 

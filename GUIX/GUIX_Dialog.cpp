@@ -26,8 +26,8 @@ GUIX_Dialog::GUIX_Dialog(const std::string& title, int width, int height, std::u
     Atom wmDelete = XInternAtom(l.display(), "WM_DELETE_WINDOW", False);
     XSetWMProtocols(l.display(), windowId(), &wmDelete, 1);
     setSizeHints();
-    XSetStandardProperties(l.display(), windowId(), m_title.c_str(), m_title.c_str(), None, nullptr,
-                           0, nullptr);
+    XSetStandardProperties(l.display(), windowId(), m_title.c_str(), m_title.c_str(), None, nullptr, 0,
+                           nullptr);
     if (m_iconData.load()) applyIcon();
 }
 
@@ -130,12 +130,8 @@ void GUIX_Dialog::handleEvent(const GUIX_Event& event) {
         post(ev);
         return;
     }
-    case EV_DIALOG_SHOWN:
-        m_end.reset();
-        return;
-    case EV_DIALOG_CLOSING:
-        m_end.signal(0);
-        return;
+    case EV_DIALOG_SHOWN: m_end.reset(); return;
+    case EV_DIALOG_CLOSING: m_end.signal(0); return;
     case EV_CLOSE_REQUEST:
         if (onCloseRequest()) {
             m_end.signal(0);
@@ -155,12 +151,8 @@ void GUIX_Dialog::handleEvent(const GUIX_Event& event) {
         }
         GUIX_Composite::handleEvent(event);
         return;
-    case EV_SET_ICON:
-        applyIcon();
-        return;
-    default:
-        GUIX_Composite::handleEvent(event);
-        return;
+    case EV_SET_ICON: applyIcon(); return;
+    default: GUIX_Composite::handleEvent(event); return;
     }
 }
 

@@ -60,16 +60,14 @@ int GUIX_Drawable::placeY(GUIX_Widget* parent, int y, int height, std::uint32_t 
     return static_cast<int>(static_cast<unsigned>(ph) / 2 - static_cast<unsigned>(height / 2));
 }
 
-GUIX_Drawable::GUIX_Drawable(GUIX_Widget* parent, int x, int y, int width, int height,
-                             std::uint32_t flags)
-    : GUIX_Widget(parent, placeX(parent, x, width, flags), placeY(parent, y, height, flags), width,
-                  height) {
+GUIX_Drawable::GUIX_Drawable(GUIX_Widget* parent, int x, int y, int width, int height, std::uint32_t flags)
+    : GUIX_Widget(parent, placeX(parent, x, width, flags), placeY(parent, y, height, flags), width, height) {
     init(placeX(parent, x, width, flags), placeY(parent, y, height, flags), width, height, flags);
 }
 
 GUIX_Drawable::GUIX_Drawable(int x, int y, int width, int height, std::uint32_t flags)
-    : GUIX_Widget(nullptr, placeX(nullptr, x, width, flags), placeY(nullptr, y, height, flags),
-                  width, height) {
+    : GUIX_Widget(nullptr, placeX(nullptr, x, width, flags), placeY(nullptr, y, height, flags), width,
+                  height) {
     init(placeX(nullptr, x, width, flags), placeY(nullptr, y, height, flags), width, height, flags);
 }
 
@@ -132,9 +130,7 @@ void GUIX_Drawable::repaintTree() {
 
 void GUIX_Drawable::handleEvent(const GUIX_Event& event) {
     switch (event.kind) {
-    case EV_REPAINT:
-        repaintTree();
-        break;
+    case EV_REPAINT: repaintTree(); break;
     case EV_SHOW: {
         {
             GUIX_DisplayLock l;
@@ -174,8 +170,7 @@ void GUIX_Drawable::handleEvent(const GUIX_Event& event) {
         if (l) XMoveWindow(l.display(), windowId(), x, y);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -369,9 +364,11 @@ int GUIX_Drawable::lineHeight() const {
 
 bool GUIX_Drawable::hasFont() const { return m_xs && m_xs->font; }
 
-std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(
-    const std::string& text, int width, int height, std::uint32_t flags, int charWidth, int ascent,
-    int descent, int (*textWidth)(const char*, int, void*), void* ctx) {
+std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(const std::string& text, int width, int height,
+                                                           std::uint32_t flags, int charWidth, int ascent,
+                                                           int descent,
+                                                           int (*textWidth)(const char*, int, void*),
+                                                           void* ctx) {
     std::vector<GUIX_TextLineLayout> lines;
     const std::size_t n = text.size();
     if (!(flags & GUIX_TEXT_WRAP)) {
@@ -429,8 +426,8 @@ void GUIX_Drawable::drawTextBlock(const std::string& text, std::uint32_t flags) 
     if (!m_xs || !m_xs->font) return;
     XFontStruct* f = m_xs->font;
     GUIX_DisplayLock l;  // XTextWidth reads the font structure
-    auto lines = layoutText(text, width(), height(), flags, f->max_bounds.rbearing, f->ascent,
-                            f->descent, xTextWidth, f);
+    auto lines = layoutText(text, width(), height(), flags, f->max_bounds.rbearing, f->ascent, f->descent,
+                            xTextWidth, f);
     l.release();
     GUIX_Color fg = foreground();
     for (const auto& line : lines)

@@ -15,12 +15,12 @@
 
 // Placement and text flags of the drawable's flag word.
 enum : std::uint32_t {
-    GUIX_CENTER_H = 0x1,        // centre horizontally in the parent
-    GUIX_CENTER_V = 0x2,        // centre vertically in the parent
+    GUIX_CENTER_H = 0x1,  // centre horizontally in the parent
+    GUIX_CENTER_V = 0x2,  // centre vertically in the parent
     GUIX_TEXT_HCENTER = 0x8,
     GUIX_TEXT_RIGHT = 0x10,
-    GUIX_FRAME_SUNKEN = 0x20,   // labels: sunken 2-pixel frame (wins over raised)
-    GUIX_FRAME_RAISED = 0x40,   // labels: raised 2-pixel frame
+    GUIX_FRAME_SUNKEN = 0x20,  // labels: sunken 2-pixel frame (wins over raised)
+    GUIX_FRAME_RAISED = 0x40,  // labels: raised 2-pixel frame
     GUIX_TEXT_TOP = 0x200,
     GUIX_TEXT_BOTTOM = 0x800,
     GUIX_TEXT_WRAP = 0x1000,
@@ -63,7 +63,7 @@ public:
 
     // Colours.
     void setDrawColor(const GUIX_Color& colour);
-    void setBackground(const GUIX_Color& colour);  // stores and requests a repaint
+    void setBackground(const GUIX_Color& colour);       // stores and requests a repaint
     void setBackgroundColor(const GUIX_Color& colour);  // no repaint
     void setForeground(const GUIX_Color& colour);
     void setLightColor(const GUIX_Color& colour);
@@ -93,12 +93,16 @@ public:
     static void setFontName(const std::string& name);
 
     // Pure layout of a text block (no X involved); textWidth gives a line's pixel width.
-    static std::vector<GUIX_TextLineLayout> layoutText(
-        const std::string& text, int width, int height, std::uint32_t flags, int charWidth,
-        int ascent, int descent, int (*textWidth)(const char*, int, void*), void* ctx);
+    static std::vector<GUIX_TextLineLayout> layoutText(const std::string& text, int width, int height,
+                                                       std::uint32_t flags, int charWidth, int ascent,
+                                                       int descent, int (*textWidth)(const char*, int, void*),
+                                                       void* ctx);
 
 protected:
-    void setGeometry(int x, int y) { m_x = x; m_y = y; }
+    void setGeometry(int x, int y) {
+        m_x = x;
+        m_y = y;
+    }
     // Draws a frame of n lines, given from the outside in, for each side.
     void drawFrame(int inset, const GUIX_Color* topLeft, const GUIX_Color* bottomRight, int n);
 

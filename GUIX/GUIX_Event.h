@@ -10,22 +10,22 @@ enum GUIX_EventKind : std::uint32_t {
     EV_REPAINT = 2,
     EV_ENTER = 3,
     EV_LEAVE = 4,
-    EV_BUTTON_PRESS = 5,      // payload[0]: button number
+    EV_BUTTON_PRESS = 5,  // payload[0]: button number
     EV_BUTTON_RELEASE = 6,
-    EV_KEY = 7,               // payload[0]: GUIX_KeyKind, [1]: character, [2]: 1 release / 0 press
+    EV_KEY = 7,  // payload[0]: GUIX_KeyKind, [1]: character, [2]: 1 release / 0 press
     EV_DIALOG_SHOWN = 8,
     EV_DIALOG_CLOSING = 9,
     EV_CLOSE_REQUEST = 10,
     EV_SHOW = 11,
     EV_HIDE = 12,
-    EV_RESIZE = 15,           // payload[0], [1]: width, height; [2]: 1 when it comes from the X server
-    EV_REPARENT = 16,         // payload[0]: new parent window
-    EV_MOVE = 17,             // payload[0], [1]: x, y
+    EV_RESIZE = 15,    // payload[0], [1]: width, height; [2]: 1 when it comes from the X server
+    EV_REPARENT = 16,  // payload[0]: new parent window
+    EV_MOVE = 17,      // payload[0], [1]: x, y
     EV_SET_ICON = 19,
     EV_FOCUS_IN = 21,
     EV_FOCUS_OUT = 22,
-    EV_REGISTER_DIALOG = 23,  // payload[0]: the dialog's window id
-    EV_UNREGISTER_DIALOG = 24,// payload[0]: the dialog's window id
+    EV_REGISTER_DIALOG = 23,    // payload[0]: the dialog's window id
+    EV_UNREGISTER_DIALOG = 24,  // payload[0]: the dialog's window id
     EV_QUIT = 25,
 };
 
@@ -44,8 +44,7 @@ struct GUIX_Event {
     std::uint32_t payload[16];  // words 3..18
 
     // The payload always starts zeroed.
-    explicit GUIX_Event(std::uint32_t kind = EV_NONE, std::uint32_t target = 0,
-                        std::uint32_t source = 0);
+    explicit GUIX_Event(std::uint32_t kind = EV_NONE, std::uint32_t target = 0, std::uint32_t source = 0);
 
     // Helpers for EV_KEY records.
     std::uint32_t keyKind() const { return payload[0]; }

@@ -1,7 +1,7 @@
 #include "GUIX_Label.h"
 
-GUIX_Label::GUIX_Label(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
-                       int height, std::uint32_t flags)
+GUIX_Label::GUIX_Label(GUIX_Widget* parent, const std::string& text, int x, int y, int width, int height,
+                       std::uint32_t flags)
     : GUIX_Drawable(parent, x, y, width, height, flags), m_text(text) {}
 
 GUIX_Label::GUIX_Label(GUIX_Widget* parent, const std::string& text, int width, int height,

@@ -11,8 +11,7 @@ class GUIX_Label : public GUIX_Drawable {
 public:
     GUIX_Label(GUIX_Widget* parent, const std::string& text, int x, int y, int width, int height,
                std::uint32_t flags = 0);
-    GUIX_Label(GUIX_Widget* parent, const std::string& text, int width, int height,
-               std::uint32_t flags = 0);
+    GUIX_Label(GUIX_Widget* parent, const std::string& text, int width, int height, std::uint32_t flags = 0);
     ~GUIX_Label() override;
 
     void draw() override;

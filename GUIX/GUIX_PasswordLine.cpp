@@ -1,7 +1,7 @@
 #include "GUIX_PasswordLine.h"
 
-GUIX_PasswordLine::GUIX_PasswordLine(GUIX_Widget* parent, const std::string& text, int x, int y,
-                                     int width, int height, std::uint32_t flags)
+GUIX_PasswordLine::GUIX_PasswordLine(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
+                                     int height, std::uint32_t flags)
     : GUIX_TextLine(parent, text, x, y, width, height, flags) {}
 
 GUIX_PasswordLine::~GUIX_PasswordLine() = default;

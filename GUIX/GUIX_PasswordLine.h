@@ -5,8 +5,8 @@
 
 class GUIX_PasswordLine : public GUIX_TextLine {
 public:
-    GUIX_PasswordLine(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
-                      int height, std::uint32_t flags = 0);
+    GUIX_PasswordLine(GUIX_Widget* parent, const std::string& text, int x, int y, int width, int height,
+                      std::uint32_t flags = 0);
     ~GUIX_PasswordLine() override;
 
     void draw() override;

@@ -50,10 +50,10 @@ GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientId
 
     char error[4096] = {};
     char* newId = nullptr;
-    m_smc = SmcOpenConnection(nullptr, nullptr, SmProtoMajor, SmProtoMinor,
-                              SmcSaveYourselfProcMask | SmcDieProcMask | SmcSaveCompleteProcMask |
-                                  SmcShutdownCancelledProcMask,
-                              &callbacks, nullptr, &newId, sizeof error, error);
+    m_smc = SmcOpenConnection(
+        nullptr, nullptr, SmProtoMajor, SmProtoMinor,
+        SmcSaveYourselfProcMask | SmcDieProcMask | SmcSaveCompleteProcMask | SmcShutdownCancelledProcMask,
+        &callbacks, nullptr, &newId, sizeof error, error);
     if (!m_smc) {
         const char* address = std::getenv("SESSION_MANAGER");
         LogWrite("Warning: While connecting to session manager: %s", error);

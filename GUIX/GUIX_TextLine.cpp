@@ -24,9 +24,7 @@ std::string GUIX_TextLine::shownText() const { return text(); }
 
 void GUIX_TextLine::handleEvent(const GUIX_Event& event) {
     switch (event.kind) {
-    case EV_BUTTON_PRESS:
-        requestFocus();
-        break;
+    case EV_BUTTON_PRESS: requestFocus(); break;
     case EV_KEY: {
         if (event.keyRelease() || !editable()) break;
         // setText may have shortened the text under the cursor.
@@ -50,18 +48,14 @@ void GUIX_TextLine::handleEvent(const GUIX_Event& event) {
         case KEY_RETURN:
             if (m_returnCallback) m_returnCallback->call();
             break;
-        default:
-            break;
+        default: break;
         }
         m_cursor.store(cursor);
         break;
     }
     case EV_FOCUS_IN:
-    case EV_FOCUS_OUT:
-        break;
-    default:
-        GUIX_Label::handleEvent(event);
-        break;
+    case EV_FOCUS_OUT: break;
+    default: GUIX_Label::handleEvent(event); break;
     }
 }
 

@@ -51,10 +51,10 @@ GUIX_Widget::GUIX_Widget(GUIX_Widget* parent, int x, int y, int width, int heigh
         GUIX_DisplayLock l;
         if (l) {
             Window parentWindow = parent ? parent->windowId() : app.rootWindow();
-            m_window = XCreateWindow(l.display(), parentWindow, x, y,
-                                     static_cast<unsigned>(std::max(width, 1)),
-                                     static_cast<unsigned>(std::max(height, 1)), 0, CopyFromParent,
-                                     CopyFromParent, CopyFromParent, 0, nullptr);
+            m_window =
+                XCreateWindow(l.display(), parentWindow, x, y, static_cast<unsigned>(std::max(width, 1)),
+                              static_cast<unsigned>(std::max(height, 1)), 0, CopyFromParent, CopyFromParent,
+                              CopyFromParent, 0, nullptr);
         }
     }
     {

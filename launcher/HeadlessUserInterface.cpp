@@ -15,38 +15,36 @@ bool g_closed = false;
 }  // namespace
 
 void Start() {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_closed = false;
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_closed = false;
 }
 
 void WaitUntilRunning() {}
 
 bool AskSessionCode(char* code) {
-  LogWrite("No display: the session code cannot be asked");
-  if (code != nullptr) code[0] = '\0';
-  return false;
+    LogWrite("No display: the session code cannot be asked");
+    if (code != nullptr) code[0] = '\0';
+    return false;
 }
 
 bool AskProxyCredentials(const char* message, char*, char*) {
-  LogWrite("No display: proxy credentials cannot be asked [%s]", message != nullptr ? message : "");
-  return false;
+    LogWrite("No display: proxy credentials cannot be asked [%s]", message != nullptr ? message : "");
+    return false;
 }
 
 void ShowStatusWindow() {
-  std::unique_lock<std::mutex> lock(g_lock);
-  g_closedChanged.wait(lock, [] { return g_closed; });
+    std::unique_lock<std::mutex> lock(g_lock);
+    g_closedChanged.wait(lock, [] { return g_closed; });
 }
 
-void SetStatusText(const char* text) {
-  LogWrite("Status: %s", text != nullptr ? text : "");
-}
+void SetStatusText(const char* text) { LogWrite("Status: %s", text != nullptr ? text : ""); }
 
 void Close() {
-  {
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_closed = true;
-  }
-  g_closedChanged.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_closed = true;
+    }
+    g_closedChanged.notify_all();
 }
 
 }  // namespace headless_ui

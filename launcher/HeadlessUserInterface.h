@@ -11,8 +11,8 @@ void WaitUntilRunning();  // returns at once
 bool AskSessionCode(char* code);
 // Nobody can type credentials: leaves the buffers alone and answers false.
 bool AskProxyCredentials(const char* message, char* login, char* password);
-void ShowStatusWindow();  // blocks until Close
+void ShowStatusWindow();               // blocks until Close
 void SetStatusText(const char* text);  // to the log
-void Close();             // ends ShowStatusWindow; harmless when repeated
+void Close();                          // ends ShowStatusWindow; harmless when repeated
 
 }  // namespace headless_ui

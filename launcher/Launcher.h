@@ -7,12 +7,12 @@
 #include "CriticalSection.h"
 
 struct SessionParametersRecord {
-  std::string url;
-  std::string owner;
-  std::string title;
-  std::string ac;
-  std::string lang;
-  std::string code;
+    std::string url;
+    std::string owner;
+    std::string title;
+    std::string ac;
+    std::string lang;
+    std::string code;
 };
 
 // Process-wide state. SessionParameters is complete before the session thread
@@ -27,9 +27,9 @@ extern MPEventID StopEvent;
 // Timings and the client folder. The product always runs with the defaults;
 // only tests change them, to run fast and apart from each other.
 struct LauncherTuning {
-  std::string clientFolder = "/tmp";
-  std::uint64_t sessionDeadlineMs = 100000;
-  std::int32_t pollWaitMs = 5000;
+    std::string clientFolder = "/tmp";
+    std::uint64_t sessionDeadlineMs = 100000;
+    std::int32_t pollWaitMs = 5000;
 };
 LauncherTuning& Tuning();
 
@@ -37,8 +37,8 @@ LauncherTuning& Tuning();
 int LauncherMain(const char* launcherPath);
 
 // The pieces, in the order LauncherMain uses them.
-void InstallSignalHandling();   // self-pipe, its reader thread, SIGTERM and SIGINT
-void RemoveSignalHandling();    // reader thread joined; the handlers stay harmless
+void InstallSignalHandling();  // self-pipe, its reader thread, SIGTERM and SIGINT
+void RemoveSignalHandling();   // reader thread joined; the handlers stay harmless
 void ParseParameterBlock();
 void RunSession();
 void* SessionThread(void*);

@@ -20,8 +20,8 @@ bool ClientReady = false;
 MPEventID StopEvent;
 
 LauncherTuning& Tuning() {
-  static LauncherTuning tuning;
-  return tuning;
+    static LauncherTuning tuning;
+    return tuning;
 }
 
 namespace {
@@ -39,122 +39,121 @@ std::mutex g_stopEventLock;
 bool g_stopEventAlive = false;
 
 void SignalToPipe(int signalNumber) {
-  const int savedErrno = errno;
-  const unsigned char byte = static_cast<unsigned char>(signalNumber);
-  ssize_t written = write(g_signalPipe[1], &byte, 1);
-  (void)written;  // a full pipe already holds a pending signal
-  errno = savedErrno;
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    ssize_t written = write(g_signalPipe[1], &byte, 1);
+    (void)written;  // a full pipe already holds a pending signal
+    errno = savedErrno;
 }
 
 void OnSignal(int signalNumber) {
-  // Logged before the event is set, so the line comes before whatever the
-  // session thread writes when it wakes.
-  const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "?";
-  LogWrite("Signal handler caught a signal: %s", name);
-  std::lock_guard<std::mutex> lock(g_stopEventLock);
-  if (g_stopEventAlive) SetEvent(StopEvent);
+    // Logged before the event is set, so the line comes before whatever the
+    // session thread writes when it wakes.
+    const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "?";
+    LogWrite("Signal handler caught a signal: %s", name);
+    std::lock_guard<std::mutex> lock(g_stopEventLock);
+    if (g_stopEventAlive) SetEvent(StopEvent);
 }
 
 void* SignalReader(void*) {
-  for (;;) {
-    unsigned char byte = 0;
-    const ssize_t n = read(g_signalPipe[0], &byte, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || byte == 0) break;  // 0: asked to stop
-    OnSignal(byte);
-  }
-  return nullptr;
+    for (;;) {
+        unsigned char byte = 0;
+        const ssize_t n = read(g_signalPipe[0], &byte, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || byte == 0) break;  // 0: asked to stop
+        OnSignal(byte);
+    }
+    return nullptr;
 }
 
 void SetStopEventAlive(bool alive) {
-  std::lock_guard<std::mutex> lock(g_stopEventLock);
-  g_stopEventAlive = alive;
+    std::lock_guard<std::mutex> lock(g_stopEventLock);
+    g_stopEventAlive = alive;
 }
 
 }  // namespace
 
 void InstallSignalHandling() {
-  if (g_signalPipe[0] < 0) {
-    // Kept open for the life of the process, so a late signal still has
-    // somewhere harmless to go; never inherited by programs we start.
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-      LogWrite("ERROR: Cannot create the signal pipe: %s", std::strerror(errno));
-      return;
+    if (g_signalPipe[0] < 0) {
+        // Kept open for the life of the process, so a late signal still has
+        // somewhere harmless to go; never inherited by programs we start.
+        if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            LogWrite("ERROR: Cannot create the signal pipe: %s", std::strerror(errno));
+            return;
+        }
+        // Only the write end must never block; the reader sleeps on its end.
+        fcntl(g_signalPipe[0], F_SETFL, fcntl(g_signalPipe[0], F_GETFL) & ~O_NONBLOCK);
     }
-    // Only the write end must never block; the reader sleeps on its end.
-    fcntl(g_signalPipe[0], F_SETFL, fcntl(g_signalPipe[0], F_GETFL) & ~O_NONBLOCK);
-  }
-  if (!g_signalReaderRunning) {
-    const int error = pthread_create(&g_signalReader, nullptr, SignalReader, nullptr);
-    if (error != 0) {
-      LogWrite("ERROR: Cannot start the signal thread: %s", std::strerror(error));
-    } else {
-      g_signalReaderRunning = true;
+    if (!g_signalReaderRunning) {
+        const int error = pthread_create(&g_signalReader, nullptr, SignalReader, nullptr);
+        if (error != 0) {
+            LogWrite("ERROR: Cannot start the signal thread: %s", std::strerror(error));
+        } else {
+            g_signalReaderRunning = true;
+        }
     }
-  }
-  struct sigaction action {};
-  action.sa_handler = SignalToPipe;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+    struct sigaction action {};
+    action.sa_handler = SignalToPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 void RemoveSignalHandling() {
-  // The handlers stay: a signal during the last steps of the process must
-  // not end it with anything but status 0. Only the reader goes.
-  if (!g_signalReaderRunning) return;
-  const unsigned char stop = 0;
-  while (write(g_signalPipe[1], &stop, 1) < 0 && errno == EINTR) {
-  }
-  pthread_join(g_signalReader, nullptr);
-  g_signalReaderRunning = false;
+    // The handlers stay: a signal during the last steps of the process must
+    // not end it with anything but status 0. Only the reader goes.
+    if (!g_signalReaderRunning) return;
+    const unsigned char stop = 0;
+    while (write(g_signalPipe[1], &stop, 1) < 0 && errno == EINTR) {}
+    pthread_join(g_signalReader, nullptr);
+    g_signalReaderRunning = false;
 }
 
 void RunSession() {
-  CreateEvent(StopEvent);
-  SetStopEventAlive(true);
-  pthread_t sessionThread;
-  const int error = pthread_create(&sessionThread, nullptr, SessionThread, nullptr);
-  if (error != 0) {
-    LogWrite("ERROR: Cannot start the session thread: %s", std::strerror(error));
-    CloseUserInterface();
-  } else {
-    ShowStatusWindow();
-    SetEvent(StopEvent);
-    pthread_join(sessionThread, nullptr);
-  }
-  SetStopEventAlive(false);
-  DestroyEvent(StopEvent);
+    CreateEvent(StopEvent);
+    SetStopEventAlive(true);
+    pthread_t sessionThread;
+    const int error = pthread_create(&sessionThread, nullptr, SessionThread, nullptr);
+    if (error != 0) {
+        LogWrite("ERROR: Cannot start the session thread: %s", std::strerror(error));
+        CloseUserInterface();
+    } else {
+        ShowStatusWindow();
+        SetEvent(StopEvent);
+        pthread_join(sessionThread, nullptr);
+    }
+    SetStopEventAlive(false);
+    DestroyEvent(StopEvent);
 }
 
 int LauncherMain(const char* launcherPath) {
-  SessionParameters = SessionParametersRecord{};
-  ProxyCredentials.clear();
-  ClientPath.clear();
-  ClientReady = false;
+    SessionParameters = SessionParametersRecord{};
+    ProxyCredentials.clear();
+    ClientPath.clear();
+    ClientReady = false;
 
-  const Customization* settings = ApplicationSettings::Get();
-  const std::string logName = settings->GetExeLogName();
-  LogInit(logName.c_str(), true, true);
-  LogWrite("--->");
-  LogWrite("Session Assignment %s buildId=%s", kVersionText, kBuildId);
-  LogWrite("buffer=[%s]", ParameterBlockText().c_str());
+    const Customization* settings = ApplicationSettings::Get();
+    const std::string logName = settings->GetExeLogName();
+    LogInit(logName.c_str(), true, true);
+    LogWrite("--->");
+    LogWrite("Session Assignment %s buildId=%s", kVersionText, kBuildId);
+    LogWrite("buffer=[%s]", ParameterBlockText().c_str());
 
-  InstallSignalHandling();
-  StartUserInterface();
-  ParseParameterBlock();
+    InstallSignalHandling();
+    StartUserInterface();
+    ParseParameterBlock();
 
-  if (SessionEnabled() != 0) {
-    RunSession();  // the session thread closes the user interface
-  } else {
-    LogWrite("No session code inserted.");
-    CloseUserInterface();
-  }
+    if (SessionEnabled() != 0) {
+        RunSession();  // the session thread closes the user interface
+    } else {
+        LogWrite("No session code inserted.");
+        CloseUserInterface();
+    }
 
-  RemoveSelf(launcherPath ? launcherPath : "");
-  LaunchClient();
-  LogWrite("<---");
-  RemoveSignalHandling();
-  return 0;
+    RemoveSelf(launcherPath ? launcherPath : "");
+    LaunchClient();
+    LogWrite("<---");
+    RemoveSignalHandling();
+    return 0;
 }

@@ -15,13 +15,13 @@ volatile unsigned char* Block() { return ParameterBlock; }
 }  // namespace
 
 std::string ParameterBlockText() {
-  std::string text;
-  for (std::size_t i = 0; i < kParameterTextSize; ++i) {
-    const unsigned char c = Block()[i];
-    if (c == 0) break;
-    text.push_back(static_cast<char>(c));
-  }
-  return text;
+    std::string text;
+    for (std::size_t i = 0; i < kParameterTextSize; ++i) {
+        const unsigned char c = Block()[i];
+        if (c == 0) break;
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
 }
 
 unsigned char SessionEnabled() { return Block()[kSessionEnabledOffset]; }
@@ -30,26 +30,26 @@ void SetSessionEnabled(unsigned char value) { Block()[kSessionEnabledOffset] = v
 void SetAutoRemoveEnabled(unsigned char value) { Block()[kAutoRemoveEnabledOffset] = value; }
 
 void ParseParameterBlock() {
-  const Customization* settings = ApplicationSettings::Get();
-  const std::string text = ParameterBlockText();
-  auto item = [&text](const char* key, const std::string& def) {
-    return GetParameter(text, key, '(', ')', def);
-  };
+    const Customization* settings = ApplicationSettings::Get();
+    const std::string text = ParameterBlockText();
+    auto item = [&text](const char* key, const std::string& def) {
+        return GetParameter(text, key, '(', ')', def);
+    };
 
-  SessionParameters.url = item("url", settings->GetDefaultServerUrl());
-  SessionParameters.owner = item("owner", settings->GetDefaultOwner());
-  SessionParameters.title = item("title", settings->GetDefaultTitle());
-  SessionParameters.lang = item("lang", settings->GetDefaultLanguage());
-  SessionParameters.ac = item("ac", TickCountText());
-  SessionParameters.code = item("code", "");
+    SessionParameters.url = item("url", settings->GetDefaultServerUrl());
+    SessionParameters.owner = item("owner", settings->GetDefaultOwner());
+    SessionParameters.title = item("title", settings->GetDefaultTitle());
+    SessionParameters.lang = item("lang", settings->GetDefaultLanguage());
+    SessionParameters.ac = item("ac", TickCountText());
+    SessionParameters.code = item("code", "");
 
-  if (SessionParameters.code.empty()) {
-    // A copy that had to ask for its code stays on disk and can be run again.
-    SetAutoRemoveEnabled(0);
-    char code[kSessionCodeBufferSize] = {};
-    const bool confirmed = AskSessionCode(code);
-    code[kSessionCodeBufferSize - 1] = '\0';
-    SetSessionEnabled(confirmed ? 1 : 0);
-    SessionParameters.code = code;
-  }
+    if (SessionParameters.code.empty()) {
+        // A copy that had to ask for its code stays on disk and can be run again.
+        SetAutoRemoveEnabled(0);
+        char code[kSessionCodeBufferSize] = {};
+        const bool confirmed = AskSessionCode(code);
+        code[kSessionCodeBufferSize - 1] = '\0';
+        SetSessionEnabled(confirmed ? 1 : 0);
+        SessionParameters.code = code;
+    }
 }

@@ -14,116 +14,116 @@ namespace {
 // A transfer that returns early leaves the buffer as it was; empty it first
 // so an old reply is never read twice.
 void EmptyReply(ByteBuffer& reply) {
-  reply.SetLength(0);
-  if (reply.data != nullptr && reply.capacity >= 2) {
-    reply.data[0] = 0;
-    reply.data[1] = 0;
-  }
+    reply.SetLength(0);
+    if (reply.data != nullptr && reply.capacity >= 2) {
+        reply.data[0] = 0;
+        reply.data[1] = 0;
+    }
 }
 
 const char* ReplyText(const ByteBuffer& reply) {
-  return reply.data != nullptr ? reinterpret_cast<const char*>(reply.data) : "";
+    return reply.data != nullptr ? reinterpret_cast<const char*>(reply.data) : "";
 }
 
 }  // namespace
 
 std::string EncodeSessionCode(const std::string& code) {
-  // libcurl refuses a URL with blanks or control characters; everything
-  // else goes in as typed.
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char ch : code) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F) {
-      encoded.push_back('%');
-      encoded.push_back(kHex[c >> 4]);
-      encoded.push_back(kHex[c & 0x0F]);
-    } else {
-      encoded.push_back(ch);
+    // libcurl refuses a URL with blanks or control characters; everything
+    // else goes in as typed.
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char ch : code) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c == 0x7F) {
+            encoded.push_back('%');
+            encoded.push_back(kHex[c >> 4]);
+            encoded.push_back(kHex[c & 0x0F]);
+        } else {
+            encoded.push_back(ch);
+        }
     }
-  }
-  return encoded;
+    return encoded;
 }
 
 std::string BuildPollUrl(const std::string& ticket, std::uint64_t timeStamp) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%llu", static_cast<unsigned long long>(timeStamp));
-  return SessionParameters.url + ApplicationSettings::Get()->GetSessionPage() + "?t=" + ticket +
-         "&c=" + EncodeSessionCode(SessionParameters.code) + "&o=" + SessionParameters.owner +
-         "&l=" + SessionParameters.lang + "&" + stamp;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%llu", static_cast<unsigned long long>(timeStamp));
+    return SessionParameters.url + ApplicationSettings::Get()->GetSessionPage() + "?t=" + ticket +
+           "&c=" + EncodeSessionCode(SessionParameters.code) + "&o=" + SessionParameters.owner +
+           "&l=" + SessionParameters.lang + "&" + stamp;
 }
 
 void* SessionThread(void*) {
-  ByteBuffer reply;
-  reply.SetLength(64);  // capacity 128
-  EmptyReply(reply);
-  std::string ticket, script, error;
-  bool haveTicket = false, haveScript = false, haveError = false;
-  bool stop = false;
+    ByteBuffer reply;
+    reply.SetLength(64);  // capacity 128
+    EmptyReply(reply);
+    std::string ticket, script, error;
+    bool haveTicket = false, haveScript = false, haveError = false;
+    bool stop = false;
 
-  WaitForUserInterface();
-  SetStatusText("Connecting...");
-  const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
-  {
-    CDownload download;
-    for (;;) {
-      const std::string url = BuildPollUrl(haveTicket ? ticket : std::string(), TickCountMs());
-      LogWrite("Session URL: %s", url.c_str());
-      EmptyReply(reply);
-      const CDownload::DownloadReturnCode result = download.DownloadToBuffer(url, &reply);
+    WaitForUserInterface();
+    SetStatusText("Connecting...");
+    const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
+    {
+        CDownload download;
+        for (;;) {
+            const std::string url = BuildPollUrl(haveTicket ? ticket : std::string(), TickCountMs());
+            LogWrite("Session URL: %s", url.c_str());
+            EmptyReply(reply);
+            const CDownload::DownloadReturnCode result = download.DownloadToBuffer(url, &reply);
 
-      if (result == CDownload::DOWNLOAD_AUTH_REQUIRED) {
-        const std::string message = download.GetProxyAuthText();
-        char login[kCredentialBufferSize] = {};
-        char password[kCredentialBufferSize] = {};
-        if (AskProxyCredentials(message.c_str(), login, password)) {
-          login[kCredentialBufferSize - 1] = '\0';
-          password[kCredentialBufferSize - 1] = '\0';
-          ProxyCredentials = std::string(login) + ":" + password;
-          download.SetProxyCredentials(ProxyCredentials);
+            if (result == CDownload::DOWNLOAD_AUTH_REQUIRED) {
+                const std::string message = download.GetProxyAuthText();
+                char login[kCredentialBufferSize] = {};
+                char password[kCredentialBufferSize] = {};
+                if (AskProxyCredentials(message.c_str(), login, password)) {
+                    login[kCredentialBufferSize - 1] = '\0';
+                    password[kCredentialBufferSize - 1] = '\0';
+                    ProxyCredentials = std::string(login) + ":" + password;
+                    download.SetProxyCredentials(ProxyCredentials);
+                } else {
+                    stop = true;
+                }
+            } else {
+                if (result != CDownload::DOWNLOAD_OK) {
+                    LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
+                    EmptyReply(reply);
+                }
+                const char* text = ReplyText(reply);
+                if (!haveTicket) haveTicket = FindParameter(text, "ticket", '=', '\r', ticket);
+                if (FindParameter(text, "script", '=', '\r', script)) {
+                    haveScript = true;
+                    stop = true;
+                } else if (FindParameter(text, "error", '=', '\r', error)) {
+                    haveError = true;
+                    stop = true;
+                } else {
+                    bool signalled = false;
+                    WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
+                    stop = signalled;
+                }
+            }
+            if (stop || TickCountMs() >= deadline) break;
+        }
+
+        if (haveScript) {
+            // Also when a stop came in the same cycle: the server has assigned us.
+            const std::string assignment = DecryptFromServer(script);
+            RequestClient(haveTicket ? &ticket : nullptr, assignment);
+        } else if (haveError) {
+            LogWrite("Server error returned: %s", error.c_str());
+            SetStatusText(error.c_str());
+            bool signalled = false;
+            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
+        } else if (stop) {
+            LogWrite("Program interrupted by user");
         } else {
-          stop = true;
+            LogWrite("Connection timeout exceeded");
+            SetStatusText("Connection timeout exceeded");
+            bool signalled = false;
+            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
         }
-      } else {
-        if (result != CDownload::DOWNLOAD_OK) {
-          LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
-          EmptyReply(reply);
-        }
-        const char* text = ReplyText(reply);
-        if (!haveTicket) haveTicket = FindParameter(text, "ticket", '=', '\r', ticket);
-        if (FindParameter(text, "script", '=', '\r', script)) {
-          haveScript = true;
-          stop = true;
-        } else if (FindParameter(text, "error", '=', '\r', error)) {
-          haveError = true;
-          stop = true;
-        } else {
-          bool signalled = false;
-          WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-          stop = signalled;
-        }
-      }
-      if (stop || TickCountMs() >= deadline) break;
     }
-
-    if (haveScript) {
-      // Also when a stop came in the same cycle: the server has assigned us.
-      const std::string assignment = DecryptFromServer(script);
-      RequestClient(haveTicket ? &ticket : nullptr, assignment);
-    } else if (haveError) {
-      LogWrite("Server error returned: %s", error.c_str());
-      SetStatusText(error.c_str());
-      bool signalled = false;
-      WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-    } else if (stop) {
-      LogWrite("Program interrupted by user");
-    } else {
-      LogWrite("Connection timeout exceeded");
-      SetStatusText("Connection timeout exceeded");
-      bool signalled = false;
-      WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-    }
-  }
-  CloseUserInterface();
-  return nullptr;
+    CloseUserInterface();
+    return nullptr;
 }

@@ -1,5 +1,3 @@
 #include "Launcher.h"
 
-int main(int argc, char** argv) {
-  return LauncherMain(argc > 0 ? argv[0] : nullptr);
-}
+int main(int argc, char** argv) { return LauncherMain(argc > 0 ? argv[0] : nullptr); }

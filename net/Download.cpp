@@ -19,7 +19,8 @@ const char kDownloadToBufferName[] =
     "CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string&, std::vector<char, "
     "std::allocator<char> >&)";
 const char kAnalyzeResponseName[] = "CDownload::DownloadReturnCode CDownload::AnalyzeResponse()";
-const char kDetectProtocolName[] = "CDownload::ProtocolType CDownload::DetectProtocolType(const std::string&)";
+const char kDetectProtocolName[] =
+    "CDownload::ProtocolType CDownload::DetectProtocolType(const std::string&)";
 
 const char kUserAgentHeader[] =
     "User-Agent: Mozilla/5.0 (X11; U; Linux i686; en-US; rv:1.8.1.3) Gecko/20061201 Firefox/2.0.0.3 "
@@ -112,7 +113,8 @@ CDownload::ProtocolType CDownload::DetectProtocolType(const std::string& url) {
 
 void CDownload::ApplyProxySettings() {
     CURL* h = m_curl.get();
-    curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
+    curl_easy_setopt(h, CURLOPT_PROXYAUTH,
+                     static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
 
     // An empty text means a direct connection and keeps libcurl away from
     // the proxy environment variables. A port without a host is no proxy.
@@ -142,7 +144,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     }
     if (url.empty()) {
         m_extraHeaders.reset();
-        LogWrite("[CDownload] ERROR: %s: could not perform download: Wrong parameters", kDownloadToBufferName);
+        LogWrite("[CDownload] ERROR: %s: could not perform download: Wrong parameters",
+                 kDownloadToBufferName);
         return DOWNLOAD_BAD_PARAMETERS;
     }
 
@@ -178,8 +181,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
     switch (rc) {
     case CURLE_OK:
-    case CURLE_RECV_ERROR:
-        break;
+    case CURLE_RECV_ERROR: break;
     case CURLE_OPERATION_TIMEDOUT:
         LogWrite("[CDownload] ERROR: %s: download timed out: %s", kDownloadToBufferName, m_errorText);
         return DOWNLOAD_TIMEOUT;
@@ -187,8 +189,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
         LogWrite("[CDownload] ERROR: %s: could not connect: %s", kDownloadToBufferName, m_errorText);
         return DOWNLOAD_FAILED;
     default:
-        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s", kDownloadToBufferName,
-                 static_cast<int>(rc), m_errorText);
+        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s",
+                 kDownloadToBufferName, static_cast<int>(rc), m_errorText);
         return DOWNLOAD_TRANSFER_ERROR;
     }
 
@@ -198,8 +200,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     // A connection that broke after the status line still counts by its
     // status, but not when the body it announced did not arrive in full.
     if (rc == CURLE_RECV_ERROR && BodyShorterThanAnnounced()) {
-        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s", kDownloadToBufferName,
-                 static_cast<int>(rc), m_errorText);
+        LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s",
+                 kDownloadToBufferName, static_cast<int>(rc), m_errorText);
         return DOWNLOAD_TRANSFER_ERROR;
     }
     body = m_body;
@@ -208,7 +210,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
 bool CDownload::BodyShorterThanAnnounced() const {
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(m_curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK) return false;
+    if (curl_easy_getinfo(m_curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+        return false;
     return announced >= 0 && static_cast<curl_off_t>(m_body.size()) < announced;
 }
 
@@ -296,8 +299,8 @@ CDownload::DownloadReturnCode CDownload::DownloadToFile(const std::string& url, 
         if (written < content.size() || fd.Close() != 0) {
             result = DOWNLOAD_FILE_WRITE_ERROR;
             SetErrorText(strerror(errno != 0 ? errno : EIO));
-            LogWrite("[CDownload] ERROR: DownloadToFile: could not write content to file %s: %s", fileName.c_str(),
-                     m_errorText);
+            LogWrite("[CDownload] ERROR: DownloadToFile: could not write content to file %s: %s",
+                     fileName.c_str(), m_errorText);
         }
     }
     return result;
@@ -322,14 +325,13 @@ CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
 
     if (m_headerText.find(std::to_string(status)) == std::string::npos) {
         if (!*m_errorText) SetErrorText("FATAL. Could not find status code in response header");
-        LogWrite("[CDownload] ERROR: %s: could not find status code [%ld] in response header", kAnalyzeResponseName,
-                 status);
+        LogWrite("[CDownload] ERROR: %s: could not find status code [%ld] in response header",
+                 kAnalyzeResponseName, status);
         return DOWNLOAD_FATAL;
     }
 
     switch (status) {
-    case 200:
-        return DOWNLOAD_OK;
+    case 200: return DOWNLOAD_OK;
     case 401:
     case 407: {
         m_proxyAuthText.clear();
@@ -351,7 +353,8 @@ CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
     case 403:
         if (!*m_errorText) {
             SetErrorText(
-                "Could not perform download: Forbidden. This may be caused by not having detected environment "
+                "Could not perform download: Forbidden. This may be caused by not having detected "
+                "environment "
                 "proxy settings correctly");
         }
         LogWrite("[CDownload] %s:%d. %s", kAnalyzeResponseName, 726, m_errorText);

@@ -33,12 +33,7 @@ public:
         DOWNLOAD_FATAL = 9              // no handle, or no usable HTTP status
     };
 
-    enum ProtocolType {
-        PROTOCOL_HTTP = 0,
-        PROTOCOL_HTTPS = 1,
-        PROTOCOL_UNKNOWN = 2,
-        PROTOCOL_NONE = 3
-    };
+    enum ProtocolType { PROTOCOL_HTTP = 0, PROTOCOL_HTTPS = 1, PROTOCOL_UNKNOWN = 2, PROTOCOL_NONE = 3 };
 
     static constexpr uint32_t kDefaultTimeoutSeconds = 30;
 

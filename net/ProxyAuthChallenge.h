@@ -41,8 +41,8 @@ public:
         AUTH_NONE = 0,
         AUTH_BASIC = 1,
         AUTH_DIGEST = 2,
-        AUTH_NTLM = 5,            // NTLM offered, no challenge message
-        AUTH_NTLM_CHALLENGE = 6   // NTLM challenge message present
+        AUTH_NTLM = 5,           // NTLM offered, no challenge message
+        AUTH_NTLM_CHALLENGE = 6  // NTLM challenge message present
     };
 
     ProxyAuthChallenge();

@@ -27,37 +27,37 @@ namespace demo {
 enum class Outcome { Assignment, Error, Never };
 
 struct Options {
-  std::string host = "127.0.0.1";
-  int port = 0;  // 0: any free port
-  std::string ticket = "T1";
-  std::string laterTicket;  // handed out from the second poll on, when not empty
-  int pollsBeforeResult = 1;
-  Outcome outcome = Outcome::Assignment;
-  std::string errorText = "Session code unknown";
-  std::string isd = "4711";
-  std::string mode = "1";
-  std::string lUid = "lu-815";
-  std::string script;  // sent as it is instead of the encrypted assignment
-  std::string remoteControlName = "ZELsupportRC";
-  std::string marker;  // file the client script writes when it runs
-  unsigned clientMode = 0777;  // as careless packages carry it
-  int componentsStatus = 200;
-  bool brokenPackage = false;  // answer the components page with a non-ZIP
-  bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
-  std::string realm = "demo realm";
-  bool print = true;
+    std::string host = "127.0.0.1";
+    int port = 0;  // 0: any free port
+    std::string ticket = "T1";
+    std::string laterTicket;  // handed out from the second poll on, when not empty
+    int pollsBeforeResult = 1;
+    Outcome outcome = Outcome::Assignment;
+    std::string errorText = "Session code unknown";
+    std::string isd = "4711";
+    std::string mode = "1";
+    std::string lUid = "lu-815";
+    std::string script;  // sent as it is instead of the encrypted assignment
+    std::string remoteControlName = "ZELsupportRC";
+    std::string marker;          // file the client script writes when it runs
+    unsigned clientMode = 0777;  // as careless packages carry it
+    int componentsStatus = 200;
+    bool brokenPackage = false;      // answer the components page with a non-ZIP
+    bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
+    std::string realm = "demo realm";
+    bool print = true;
 };
 
 struct Request {
-  std::string method;
-  std::string page;   // "session", "components" or "other"
-  std::string target; // path and query as received
-  std::string body;
-  std::string reply;  // what a session poll was answered (CR LF shown as " | ")
-  std::map<std::string, std::string> query;  // raw values
-  std::vector<std::pair<std::string, std::string>> form;  // raw, in order
-  std::map<std::string, std::string> decrypted;  // type, check, mac, system, proxyserver, proxyauth
-  std::vector<std::string> problems;  // what the components page found wrong
+    std::string method;
+    std::string page;    // "session", "components" or "other"
+    std::string target;  // path and query as received
+    std::string body;
+    std::string reply;                         // what a session poll was answered (CR LF shown as " | ")
+    std::map<std::string, std::string> query;  // raw values
+    std::vector<std::pair<std::string, std::string>> form;  // raw, in order
+    std::map<std::string, std::string> decrypted;  // type, check, mac, system, proxyserver, proxyauth
+    std::vector<std::string> problems;             // what the components page found wrong
 };
 
 // Items of "a=1&b=2" in order, values raw.
@@ -72,30 +72,30 @@ std::string AssignmentText(const Options& options);
 
 class Server {
 public:
-  explicit Server(Options options);
-  ~Server();
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
+    explicit Server(Options options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
 
-  bool Start();  // binds and serves on a thread of its own
-  void Stop();
-  int port() const { return m_port; }
-  std::string BaseUrl() const;  // http://127.0.0.1:port/velmoran/
+    bool Start();  // binds and serves on a thread of its own
+    void Stop();
+    int port() const { return m_port; }
+    std::string BaseUrl() const;  // http://127.0.0.1:port/velmoran/
 
-  std::vector<Request> Requests() const;
-  int SessionPolls() const;
-  std::vector<Request> ComponentRequests() const;
+    std::vector<Request> Requests() const;
+    int SessionPolls() const;
+    std::vector<Request> ComponentRequests() const;
 
 private:
-  void Record(Request request);
+    void Record(Request request);
 
-  Options m_options;
-  std::unique_ptr<httplib::Server> m_server;
-  std::thread m_thread;
-  int m_port = 0;
-  mutable std::mutex m_lock;
-  std::vector<Request> m_requests;
-  int m_polls = 0;
+    Options m_options;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_lock;
+    std::vector<Request> m_requests;
+    int m_polls = 0;
 };
 
 }  // namespace demo

@@ -29,133 +29,133 @@
 namespace {
 
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "personalise: %s\n", message.c_str());
-  return 1;
+    std::fprintf(stderr, "personalise: %s\n", message.c_str());
+    return 1;
 }
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: personalise <built launcher> <copy> [--url U] [--lang L] [--owner O]\n"
-               "       [--code C] [--ac A] [--title T] [--cownerid X]\n"
-               "       [--session-enabled 0|1] [--auto-remove 0|1]\n");
+    std::fprintf(stderr,
+                 "usage: personalise <built launcher> <copy> [--url U] [--lang L] [--owner O]\n"
+                 "       [--code C] [--ac A] [--title T] [--cownerid X]\n"
+                 "       [--session-enabled 0|1] [--auto-remove 0|1]\n");
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 
 bool ParseFlag(const std::string& text, unsigned char& flag) {
-  if (text == "0" || text == "1") {
-    flag = static_cast<unsigned char>(text[0] - '0');
-    return true;
-  }
-  return false;
+    if (text == "0" || text == "1") {
+        flag = static_cast<unsigned char>(text[0] - '0');
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    Usage();
-    return 2;
-  }
-  const std::string inPath = argv[1];
-  const std::string outPath = argv[2];
+    if (argc < 3) {
+        Usage();
+        return 2;
+    }
+    const std::string inPath = argv[1];
+    const std::string outPath = argv[2];
 
-  // Item order of the sample; only the items given go into the text.
-  const char* const keys[] = {"url", "lang", "owner", "code", "ac", "title", "cownerid"};
-  std::vector<std::pair<std::string, std::string>> items;
-  unsigned char sessionEnabled = 1;
-  unsigned char autoRemoveEnabled = 1;
-  for (int i = 3; i < argc; i += 2) {
-    const std::string option = argv[i];
-    if (i + 1 >= argc) {
-      Usage();
-      return 2;
+    // Item order of the sample; only the items given go into the text.
+    const char* const keys[] = {"url", "lang", "owner", "code", "ac", "title", "cownerid"};
+    std::vector<std::pair<std::string, std::string>> items;
+    unsigned char sessionEnabled = 1;
+    unsigned char autoRemoveEnabled = 1;
+    for (int i = 3; i < argc; i += 2) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) {
+            Usage();
+            return 2;
+        }
+        const std::string value = argv[i + 1];
+        if (option == "--session-enabled") {
+            if (!ParseFlag(value, sessionEnabled)) return Fail("--session-enabled takes 0 or 1");
+            continue;
+        }
+        if (option == "--auto-remove") {
+            if (!ParseFlag(value, autoRemoveEnabled)) return Fail("--auto-remove takes 0 or 1");
+            continue;
+        }
+        bool known = false;
+        for (const char* key : keys) {
+            if (option == std::string("--") + key) {
+                // A parenthesis would end the value early or start a false item.
+                if (value.find_first_of("()") != std::string::npos)
+                    return Fail("the value of " + option + " must not contain '(' or ')'");
+                items.emplace_back(key, value);
+                known = true;
+            }
+        }
+        if (!known) {
+            Usage();
+            return 2;
+        }
     }
-    const std::string value = argv[i + 1];
-    if (option == "--session-enabled") {
-      if (!ParseFlag(value, sessionEnabled)) return Fail("--session-enabled takes 0 or 1");
-      continue;
-    }
-    if (option == "--auto-remove") {
-      if (!ParseFlag(value, autoRemoveEnabled)) return Fail("--auto-remove takes 0 or 1");
-      continue;
-    }
-    bool known = false;
+
+    std::string text;
     for (const char* key : keys) {
-      if (option == std::string("--") + key) {
-        // A parenthesis would end the value early or start a false item.
-        if (value.find_first_of("()") != std::string::npos)
-          return Fail("the value of " + option + " must not contain '(' or ')'");
-        items.emplace_back(key, value);
-        known = true;
-      }
+        for (const auto& item : items) {
+            if (item.first == key) text += item.first + "(" + item.second + ")";
+        }
     }
-    if (!known) {
-      Usage();
-      return 2;
+    if (text.size() > kParameterTextSize - 1)
+        return Fail("the parameter text has " + std::to_string(text.size()) + " characters; at most " +
+                    std::to_string(kParameterTextSize - 1) + " fit");
+
+    std::string image;
+    if (!ReadWholeFile(inPath, image)) return Fail("cannot read " + inPath + ": " + std::strerror(errno));
+
+    const std::string sample(kParameterBlockSample, kParameterBlockSampleLength);
+    std::vector<std::size_t> found;
+    for (std::size_t at = image.find(sample); at != std::string::npos; at = image.find(sample, at + 1))
+        found.push_back(at);
+    if (found.empty()) return Fail("no parameter block in " + inPath + " (already personalised?)");
+    if (found.size() > 1)
+        return Fail(std::to_string(found.size()) + " candidate parameter blocks in " + inPath);
+    const std::size_t block = found.front();
+    if (image.size() - block < kParameterBlockSize)
+        return Fail("the parameter block in " + inPath + " is cut short");
+    for (std::size_t i = kParameterBlockSampleLength; i < kParameterTextSize; ++i) {
+        if (image[block + i] != '\0') return Fail("the parameter block in " + inPath + " is not a fresh one");
     }
-  }
 
-  std::string text;
-  for (const char* key : keys) {
-    for (const auto& item : items) {
-      if (item.first == key) text += item.first + "(" + item.second + ")";
+    std::string area(kParameterBlockSize, '\0');
+    area.replace(0, text.size(), text);
+    area[kSessionEnabledOffset] = static_cast<char>(sessionEnabled);
+    area[kAutoRemoveEnabledOffset] = static_cast<char>(autoRemoveEnabled);
+    image.replace(block, kParameterBlockSize, area);
+
+    struct stat st {};
+    const mode_t mode = stat(inPath.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0755;
+    UniqueFd fd(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (fd.get() < 0) return Fail("cannot create " + outPath + ": " + std::strerror(errno));
+    std::size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t n = write(fd.get(), image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = errno;
+            fd.Close();
+            unlink(outPath.c_str());
+            return Fail("cannot write " + outPath + ": " + std::strerror(error));
+        }
+        done += static_cast<std::size_t>(n);
     }
-  }
-  if (text.size() > kParameterTextSize - 1)
-    return Fail("the parameter text has " + std::to_string(text.size()) +
-                " characters; at most " + std::to_string(kParameterTextSize - 1) + " fit");
-
-  std::string image;
-  if (!ReadWholeFile(inPath, image)) return Fail("cannot read " + inPath + ": " + std::strerror(errno));
-
-  const std::string sample(kParameterBlockSample, kParameterBlockSampleLength);
-  std::vector<std::size_t> found;
-  for (std::size_t at = image.find(sample); at != std::string::npos; at = image.find(sample, at + 1))
-    found.push_back(at);
-  if (found.empty()) return Fail("no parameter block in " + inPath + " (already personalised?)");
-  if (found.size() > 1)
-    return Fail(std::to_string(found.size()) + " candidate parameter blocks in " + inPath);
-  const std::size_t block = found.front();
-  if (image.size() - block < kParameterBlockSize)
-    return Fail("the parameter block in " + inPath + " is cut short");
-  for (std::size_t i = kParameterBlockSampleLength; i < kParameterTextSize; ++i) {
-    if (image[block + i] != '\0') return Fail("the parameter block in " + inPath + " is not a fresh one");
-  }
-
-  std::string area(kParameterBlockSize, '\0');
-  area.replace(0, text.size(), text);
-  area[kSessionEnabledOffset] = static_cast<char>(sessionEnabled);
-  area[kAutoRemoveEnabledOffset] = static_cast<char>(autoRemoveEnabled);
-  image.replace(block, kParameterBlockSize, area);
-
-  struct stat st {};
-  const mode_t mode = stat(inPath.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0755;
-  UniqueFd fd(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (fd.get() < 0) return Fail("cannot create " + outPath + ": " + std::strerror(errno));
-  std::size_t done = 0;
-  while (done < image.size()) {
-    const ssize_t n = write(fd.get(), image.data() + done, image.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = errno;
-      fd.Close();
-      unlink(outPath.c_str());
-      return Fail("cannot write " + outPath + ": " + std::strerror(error));
+    if (fd.Close() != 0) {
+        unlink(outPath.c_str());
+        return Fail("cannot write " + outPath + ": " + std::strerror(errno));
     }
-    done += static_cast<std::size_t>(n);
-  }
-  if (fd.Close() != 0) {
-    unlink(outPath.c_str());
-    return Fail("cannot write " + outPath + ": " + std::strerror(errno));
-  }
-  fchmodat(AT_FDCWD, outPath.c_str(), mode, 0);
-  std::printf("%s: parameter block at offset %zu: %s [session %d, autoremove %d]\n", outPath.c_str(),
-              block, text.c_str(), sessionEnabled, autoRemoveEnabled);
-  return 0;
+    fchmodat(AT_FDCWD, outPath.c_str(), mode, 0);
+    std::printf("%s: parameter block at offset %zu: %s [session %d, autoremove %d]\n", outPath.c_str(), block,
+                text.c_str(), sessionEnabled, autoRemoveEnabled);
+    return 0;
 }

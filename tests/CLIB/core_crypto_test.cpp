@@ -16,48 +16,61 @@
 namespace {
 
 std::vector<unsigned char> FromHex(const std::string& hex) {
-  std::vector<unsigned char> out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
+    std::vector<unsigned char> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
 std::string ToHex(const unsigned char* p, std::size_t n, const char* d = "0123456789abcdef") {
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += {d[p[i] >> 4], d[p[i] & 15]};
-  return s;
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += {d[p[i] >> 4], d[p[i] & 15]};
+    return s;
 }
 
 TEST(CoreCrypto, Md5Rfc1321Suite) {
-  const struct { const char *in, *md5; } v[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
-      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-       "57edf4a22be3c955ac49da2e2107b67a"},
-  };
-  for (const auto& t : v) EXPECT_EQ(Md5Hex(t.in, std::strlen(t.in)), t.md5) << t.in;
-  EXPECT_EQ(Md5HexUpper("message ", "digest"), "F96B697D7CB7938D525A2F31AAF161D0");
+    const struct {
+        const char *in, *md5;
+    } v[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& t : v) EXPECT_EQ(Md5Hex(t.in, std::strlen(t.in)), t.md5) << t.in;
+    EXPECT_EQ(Md5HexUpper("message ", "digest"), "F96B697D7CB7938D525A2F31AAF161D0");
 }
 
 TEST(CoreCrypto, Base64Rfc4648Vectors) {
-  // Padded input touches one byte more than it encodes (zeroed), and never one more than counted.
-  const struct { const char *in, *out; int count; } v[] = {
-      {"", "", 0},        {"Zg==", "f", 2},        {"Zm8=", "fo", 3},      {"Zm9v", "foo", 3},
-      {"Zm9vYg==", "foob", 5}, {"Zm9vYmE=", "fooba", 6}, {"Zm9vYmFy", "foobar", 6},
-      {"Zm9v\r\nYmFy", "foo", 3}, {"/+8=", "\xFF\xEF", 3}};
-  for (const auto& t : v) {
-    SCOPED_TRACE(t.in);
-    unsigned char out[16];
-    std::memset(out, 0xAA, sizeof out);
-    const int n = Base64Decode(t.in, out);
-    EXPECT_EQ(n, t.count);
-    const std::size_t len = std::strlen(t.out);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), len), t.out);
-    for (int i = static_cast<int>(len); i <= n; ++i) EXPECT_EQ(out[i], 0) << "byte " << i;
-    EXPECT_EQ(out[n + 1], 0xAA) << "wrote past the documented size";
-  }
+    // Padded input touches one byte more than it encodes (zeroed), and never one more than counted.
+    const struct {
+        const char *in, *out;
+        int count;
+    } v[] = {{"", "", 0},
+             {"Zg==", "f", 2},
+             {"Zm8=", "fo", 3},
+             {"Zm9v", "foo", 3},
+             {"Zm9vYg==", "foob", 5},
+             {"Zm9vYmE=", "fooba", 6},
+             {"Zm9vYmFy", "foobar", 6},
+             {"Zm9v\r\nYmFy", "foo", 3},
+             {"/+8=", "\xFF\xEF", 3}};
+    for (const auto& t : v) {
+        SCOPED_TRACE(t.in);
+        unsigned char out[16];
+        std::memset(out, 0xAA, sizeof out);
+        const int n = Base64Decode(t.in, out);
+        EXPECT_EQ(n, t.count);
+        const std::size_t len = std::strlen(t.out);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), len), t.out);
+        for (int i = static_cast<int>(len); i <= n; ++i) EXPECT_EQ(out[i], 0) << "byte " << i;
+        EXPECT_EQ(out[n + 1], 0xAA) << "wrote past the documented size";
+    }
 }
 
 // NIST SP 800-38A, F.2.5 / F.2.6 (CBC-AES256).
@@ -71,120 +84,129 @@ const char* kNistCipher =
     "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b";
 
 TEST(CoreCrypto, AesCbc256NistVectors) {
-  const auto key = FromHex(kNistKey), iv = FromHex(kNistIv), plain = FromHex(kNistPlain);
-  AesCipher enc, dec;
-  ASSERT_EQ(enc.Init(AesCipher::MODE_CBC, AesCipher::DIR_ENCRYPT, key.data(), AesCipher::KEY_256, iv.data()), 0);
-  unsigned char out[96], back[96];
-  ASSERT_EQ(enc.PadEncrypt(plain.data(), 64, out), 80); // a whole padding block is added
-  EXPECT_EQ(ToHex(out, 64), kNistCipher);
-  // The published cipher text plus the padding block decrypts to the published plain text.
-  std::vector<unsigned char> cipher = FromHex(kNistCipher);
-  cipher.insert(cipher.end(), out + 64, out + 80);
-  ASSERT_EQ(dec.Init(AesCipher::MODE_CBC, AesCipher::DIR_DECRYPT, key.data(), AesCipher::KEY_256, iv.data()), 0);
-  ASSERT_EQ(dec.PadDecrypt(cipher.data(), 80, back), 64);
-  EXPECT_EQ(ToHex(back, 64), kNistPlain);
+    const auto key = FromHex(kNistKey), iv = FromHex(kNistIv), plain = FromHex(kNistPlain);
+    AesCipher enc, dec;
+    ASSERT_EQ(
+        enc.Init(AesCipher::MODE_CBC, AesCipher::DIR_ENCRYPT, key.data(), AesCipher::KEY_256, iv.data()), 0);
+    unsigned char out[96], back[96];
+    ASSERT_EQ(enc.PadEncrypt(plain.data(), 64, out), 80);  // a whole padding block is added
+    EXPECT_EQ(ToHex(out, 64), kNistCipher);
+    // The published cipher text plus the padding block decrypts to the published plain text.
+    std::vector<unsigned char> cipher = FromHex(kNistCipher);
+    cipher.insert(cipher.end(), out + 64, out + 80);
+    ASSERT_EQ(
+        dec.Init(AesCipher::MODE_CBC, AesCipher::DIR_DECRYPT, key.data(), AesCipher::KEY_256, iv.data()), 0);
+    ASSERT_EQ(dec.PadDecrypt(cipher.data(), 80, back), 64);
+    EXPECT_EQ(ToHex(back, 64), kNistPlain);
 }
 
 TEST(CoreCrypto, AesResultCodes) {
-  const auto key = FromHex(kNistKey);
-  unsigned char in[48] = {1, 2, 3}, out[64];
-  AesCipher a, d;
-  EXPECT_EQ(a.PadEncrypt(in, 16, out), -5); // never initialised
-  // Bad mode, direction, key length code, missing key.
-  const struct { int mode, direction, keyCode; bool key; int result; } inits[] = {
-      {3, 0, 2, true, -1}, {1, 2, 2, true, -2}, {1, 0, 3, true, -3}, {1, 0, 2, false, -4}};
-  for (const auto& i : inits)
-    EXPECT_EQ(a.Init(i.mode, i.direction, i.key ? key.data() : nullptr, i.keyCode), i.result) << i.result;
-  ASSERT_EQ(a.Init(AesCipher::MODE_CFB, 0, key.data(), 2), 0);
-  EXPECT_EQ(a.PadEncrypt(in, 16, out), -1); // padded calls: ECB and CBC only
-  ASSERT_EQ(a.Init(1, 0, key.data(), 2), 0);
-  EXPECT_EQ(a.PadDecrypt(in, 16, out), -6);
-  const struct { const unsigned char* in; int length, result; } lengths[] = {
-      {in, 0, 0}, {nullptr, 5, 0}, {in, 15, 16}, {in, 16, 32}, {in, 17, 32}};
-  for (const auto& l : lengths) EXPECT_EQ(a.PadEncrypt(l.in, l.length, out), l.result) << l.length;
-  ASSERT_EQ(d.Init(1, 1, key.data(), 2), 0);
-  EXPECT_EQ(d.PadEncrypt(in, 16, out), -5);
-  EXPECT_EQ(d.PadDecrypt(in, 17, out), -7);
-  EXPECT_EQ(d.PadDecrypt(in, -1, out), 0);
+    const auto key = FromHex(kNistKey);
+    unsigned char in[48] = {1, 2, 3}, out[64];
+    AesCipher a, d;
+    EXPECT_EQ(a.PadEncrypt(in, 16, out), -5);  // never initialised
+    // Bad mode, direction, key length code, missing key.
+    const struct {
+        int mode, direction, keyCode;
+        bool key;
+        int result;
+    } inits[] = {{3, 0, 2, true, -1}, {1, 2, 2, true, -2}, {1, 0, 3, true, -3}, {1, 0, 2, false, -4}};
+    for (const auto& i : inits)
+        EXPECT_EQ(a.Init(i.mode, i.direction, i.key ? key.data() : nullptr, i.keyCode), i.result) << i.result;
+    ASSERT_EQ(a.Init(AesCipher::MODE_CFB, 0, key.data(), 2), 0);
+    EXPECT_EQ(a.PadEncrypt(in, 16, out), -1);  // padded calls: ECB and CBC only
+    ASSERT_EQ(a.Init(1, 0, key.data(), 2), 0);
+    EXPECT_EQ(a.PadDecrypt(in, 16, out), -6);
+    const struct {
+        const unsigned char* in;
+        int length, result;
+    } lengths[] = {{in, 0, 0}, {nullptr, 5, 0}, {in, 15, 16}, {in, 16, 32}, {in, 17, 32}};
+    for (const auto& l : lengths) EXPECT_EQ(a.PadEncrypt(l.in, l.length, out), l.result) << l.length;
+    ASSERT_EQ(d.Init(1, 1, key.data(), 2), 0);
+    EXPECT_EQ(d.PadEncrypt(in, 16, out), -5);
+    EXPECT_EQ(d.PadDecrypt(in, 17, out), -7);
+    EXPECT_EQ(d.PadDecrypt(in, -1, out), 0);
 
-  // ECB: one pad byte decrypts; a flipped bit garbles the block and fails the padding check.
-  unsigned char zeros[16] = {}, block[32];
-  ASSERT_EQ(a.Init(0, 0, key.data(), 2), 0);
-  ASSERT_EQ(a.PadEncrypt(zeros, 15, block), 16);
-  ASSERT_EQ(d.Init(0, 1, key.data(), 2), 0);
-  EXPECT_EQ(d.PadDecrypt(block, 16, out), 15);
-  block[0] ^= 1;
-  ASSERT_EQ(d.Init(0, 1, key.data(), 2), 0);
-  EXPECT_EQ(d.PadDecrypt(block, 16, out), -7);
+    // ECB: one pad byte decrypts; a flipped bit garbles the block and fails the padding check.
+    unsigned char zeros[16] = {}, block[32];
+    ASSERT_EQ(a.Init(0, 0, key.data(), 2), 0);
+    ASSERT_EQ(a.PadEncrypt(zeros, 15, block), 16);
+    ASSERT_EQ(d.Init(0, 1, key.data(), 2), 0);
+    EXPECT_EQ(d.PadDecrypt(block, 16, out), 15);
+    block[0] ^= 1;
+    ASSERT_EQ(d.Init(0, 1, key.data(), 2), 0);
+    EXPECT_EQ(d.PadDecrypt(block, 16, out), -7);
 }
 
 // The server values composed independently with OpenSSL's own CBC and padding.
 std::string ReferenceServerCipher(const std::string& plain) {
-  const char16_t keyText[] = u"quarkmellowfern";
-  const std::string key = Md5Hex(keyText, 30); // UTF-16LE on a little-endian host
-  std::string wide;
-  for (char c : plain) wide += std::string{c, '\0'};
-  unsigned char iv[16] = {}, out[512];
-  int n1 = 0, n2 = 0;
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, reinterpret_cast<const unsigned char*>(key.data()), iv);
-  EVP_EncryptUpdate(ctx, out, &n1, reinterpret_cast<const unsigned char*>(wide.data()), static_cast<int>(wide.size()));
-  EVP_EncryptFinal_ex(ctx, out + n1, &n2);
-  EVP_CIPHER_CTX_free(ctx);
-  return ToHex(out, static_cast<std::size_t>(n1 + n2), "0123456789ABCDEF");
+    const char16_t keyText[] = u"quarkmellowfern";
+    const std::string key = Md5Hex(keyText, 30);  // UTF-16LE on a little-endian host
+    std::string wide;
+    for (char c : plain) wide += std::string{c, '\0'};
+    unsigned char iv[16] = {}, out[512];
+    int n1 = 0, n2 = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, reinterpret_cast<const unsigned char*>(key.data()),
+                       iv);
+    EVP_EncryptUpdate(ctx, out, &n1, reinterpret_cast<const unsigned char*>(wide.data()),
+                      static_cast<int>(wide.size()));
+    EVP_EncryptFinal_ex(ctx, out + n1, &n2);
+    EVP_CIPHER_CTX_free(ctx);
+    return ToHex(out, static_cast<std::size_t>(n1 + n2), "0123456789ABCDEF");
 }
 
 TEST(CoreCrypto, ServerEncryptionLengthsCompositionAndLoggedFailures) {
-  testsupport::TempDir home;
-  setenv("HOME", home.path().c_str(), 1);
-  LogInit("crypto.log", false, true);
-  EXPECT_EQ(EncryptForServer(""), "");
-  EXPECT_EQ(EncryptForServer("1234567").size(), 32u);  // 14 bytes -> one block
-  EXPECT_EQ(EncryptForServer("12345678").size(), 64u); // 16 bytes -> whole padding block
-  const std::string value = "proxy.example.org:3128";
-  const std::string hex = EncryptForServer(value);
-  EXPECT_EQ(hex, ReferenceServerCipher(value));
-  std::string lower = hex;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(DecryptFromServer(lower), value);
-  EXPECT_EQ(DecryptConnectionString((hex + ";rest").c_str()), value);
+    testsupport::TempDir home;
+    setenv("HOME", home.path().c_str(), 1);
+    LogInit("crypto.log", false, true);
+    EXPECT_EQ(EncryptForServer(""), "");
+    EXPECT_EQ(EncryptForServer("1234567").size(), 32u);   // 14 bytes -> one block
+    EXPECT_EQ(EncryptForServer("12345678").size(), 64u);  // 16 bytes -> whole padding block
+    const std::string value = "proxy.example.org:3128";
+    const std::string hex = EncryptForServer(value);
+    EXPECT_EQ(hex, ReferenceServerCipher(value));
+    std::string lower = hex;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(DecryptFromServer(lower), value);
+    EXPECT_EQ(DecryptConnectionString((hex + ";rest").c_str()), value);
 
-  EXPECT_EQ(DecryptFromServer("abc"), "");
-  EXPECT_EQ(DecryptFromServer("ab"), ""); // even but no cipher text: no line
-  EXPECT_EQ(DecryptConnectionString("no separator"), "");
-  LogInit("", false, true);
-  const std::string log = testsupport::ReadFile(home.path() + "/ZEL/crypto.log");
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
-  EXPECT_NE(log.find(" Decrypt ERROR\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" Invalid connection string buffer (no semicolon)\r\n"), std::string::npos);
+    EXPECT_EQ(DecryptFromServer("abc"), "");
+    EXPECT_EQ(DecryptFromServer("ab"), "");  // even but no cipher text: no line
+    EXPECT_EQ(DecryptConnectionString("no separator"), "");
+    LogInit("", false, true);
+    const std::string log = testsupport::ReadFile(home.path() + "/ZEL/crypto.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_NE(log.find(" Decrypt ERROR\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Invalid connection string buffer (no semicolon)\r\n"), std::string::npos);
 }
 
 TEST(CoreCrypto, TextEncryptionRoundTripAndFailures) {
-  const WChar key[] = u"some key";
-  const WChar plain[] = u"\u0141\u00e9x"; // 16-bit units survive the round trip
-  WString hex = EncryptTextToHex(plain, key);
-  ASSERT_NE(hex, nullptr);
-  WString back = DecryptHexToText(hex, key), wrong = DecryptHexToText(hex, u"other key");
-  WString empty = EncryptTextToHex(u"", key);
-  ASSERT_TRUE(back && wrong && empty);
-  EXPECT_EQ(empty[0], 0);
-  EXPECT_EQ(std::u16string(back), std::u16string(plain));
-  EXPECT_EQ(wrong[0], 0); // wrong key: empty, not nothing
-  EXPECT_EQ(DecryptHexToText(u"abc", key), nullptr);
-  for (WString s : {hex, back, wrong, empty}) FreeWString(s);
+    const WChar key[] = u"some key";
+    const WChar plain[] = u"\u0141\u00e9x";  // 16-bit units survive the round trip
+    WString hex = EncryptTextToHex(plain, key);
+    ASSERT_NE(hex, nullptr);
+    WString back = DecryptHexToText(hex, key), wrong = DecryptHexToText(hex, u"other key");
+    WString empty = EncryptTextToHex(u"", key);
+    ASSERT_TRUE(back && wrong && empty);
+    EXPECT_EQ(empty[0], 0);
+    EXPECT_EQ(std::u16string(back), std::u16string(plain));
+    EXPECT_EQ(wrong[0], 0);  // wrong key: empty, not nothing
+    EXPECT_EQ(DecryptHexToText(u"abc", key), nullptr);
+    for (WString s : {hex, back, wrong, empty}) FreeWString(s);
 
-  // An odd decrypted byte count stays inside the text: "abc" comes back as two units.
-  ByteBuffer in, out;
-  ASSERT_TRUE(in.Append("abc", 3));
-  ASSERT_TRUE(EncryptBytesToHex(in, u"k", out));
-  EXPECT_EQ(out.length, 32u);
-  EXPECT_EQ(out.data[out.length], 0);
-  hex = ToWString(reinterpret_cast<const char*>(out.data));
-  back = DecryptHexToText(hex, u"k");
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(std::u16string(back), (std::u16string{static_cast<WChar>('a' | ('b' << 8)), u'c'}));
-  FreeWString(back);
-  FreeWString(hex);
+    // An odd decrypted byte count stays inside the text: "abc" comes back as two units.
+    ByteBuffer in, out;
+    ASSERT_TRUE(in.Append("abc", 3));
+    ASSERT_TRUE(EncryptBytesToHex(in, u"k", out));
+    EXPECT_EQ(out.length, 32u);
+    EXPECT_EQ(out.data[out.length], 0);
+    hex = ToWString(reinterpret_cast<const char*>(out.data));
+    back = DecryptHexToText(hex, u"k");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::u16string(back), (std::u16string{static_cast<WChar>('a' | ('b' << 8)), u'c'}));
+    FreeWString(back);
+    FreeWString(hex);
 }
 
-} // namespace
+}  // namespace

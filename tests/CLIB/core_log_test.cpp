@@ -22,12 +22,12 @@ using testsupport::ReadFile;
 using testsupport::WriteFile;
 
 std::vector<std::string> SplitLines(const std::string& content) {
-  std::vector<std::string> lines;
-  std::size_t pos = 0, end;
-  for (; (end = content.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-    lines.push_back(content.substr(pos, end - pos));
-  if (pos < content.size()) lines.push_back(content.substr(pos));
-  return lines;
+    std::vector<std::string> lines;
+    std::size_t pos = 0, end;
+    for (; (end = content.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        lines.push_back(content.substr(pos, end - pos));
+    if (pos < content.size()) lines.push_back(content.substr(pos));
+    return lines;
 }
 
 // A line is "<24-character time> <cipher><32-digit hash>".
@@ -36,179 +36,180 @@ std::string Cipher(const std::string& line) { return line.substr(25, line.size()
 
 class CoreLog : public ::testing::Test {
 protected:
-  void SetUp() override {
-    setenv("HOME", home.path().c_str(), 1);
-    LogInit("exe.log", true, true);
-  }
-  void TearDown() override { LogInit("", false, true); }
-  std::string Folder() const { return home.path() + "/ZEL"; }
-  std::string LogPath() const { return Folder() + "/exe.log"; }
-  // Reads the log back; returns the report and the number of damaged lines.
-  std::string Verify(int& damaged) {
-    const std::string report = home.path() + "/report.txt";
-    EXPECT_TRUE(LogVerify(LogPath().c_str(), report.c_str(), true, &damaged));
-    return ReadFile(report);
-  }
-  // The log verifies intact and holds `lines` distinct messages.
-  void ExpectEveryLineOnce(std::size_t lines) {
-    int damaged = -1;
-    std::size_t count = 0;
-    std::set<std::string> seen;
-    for (const std::string& line : SplitLines(Verify(damaged)))
-      if (!line.empty()) seen.insert(line.substr(25)), ++count;
-    EXPECT_EQ(damaged, 0);
-    EXPECT_EQ(count, lines);
-    EXPECT_EQ(seen.size(), lines) << "lines doubled or garbled";
-  }
-  testsupport::TempDir home;
+    void SetUp() override {
+        setenv("HOME", home.path().c_str(), 1);
+        LogInit("exe.log", true, true);
+    }
+    void TearDown() override { LogInit("", false, true); }
+    std::string Folder() const { return home.path() + "/ZEL"; }
+    std::string LogPath() const { return Folder() + "/exe.log"; }
+    // Reads the log back; returns the report and the number of damaged lines.
+    std::string Verify(int& damaged) {
+        const std::string report = home.path() + "/report.txt";
+        EXPECT_TRUE(LogVerify(LogPath().c_str(), report.c_str(), true, &damaged));
+        return ReadFile(report);
+    }
+    // The log verifies intact and holds `lines` distinct messages.
+    void ExpectEveryLineOnce(std::size_t lines) {
+        int damaged = -1;
+        std::size_t count = 0;
+        std::set<std::string> seen;
+        for (const std::string& line : SplitLines(Verify(damaged)))
+            if (!line.empty()) seen.insert(line.substr(25)), ++count;
+        EXPECT_EQ(damaged, 0);
+        EXPECT_EQ(count, lines);
+        EXPECT_EQ(seen.size(), lines) << "lines doubled or garbled";
+    }
+    testsupport::TempDir home;
 };
 
 TEST_F(CoreLog, NothingIsWrittenBeforeInitWhenDisabledOrWithEmptyFormat) {
-  void (*write)(const char*, ...) = LogWrite; // an empty literal format would not compile
-  LogInit("", true, true);
-  LogWrite("before init");
-  LogInit("exe.log", true, false);
-  LogWrite("disabled");
-  LogInit("exe.log", true, true);
-  write("");
-  struct stat st;
-  EXPECT_NE(stat(Folder().c_str(), &st), 0) << "no folder may be made";
+    void (*write)(const char*, ...) = LogWrite;  // an empty literal format would not compile
+    LogInit("", true, true);
+    LogWrite("before init");
+    LogInit("exe.log", true, false);
+    LogWrite("disabled");
+    LogInit("exe.log", true, true);
+    write("");
+    struct stat st;
+    EXPECT_NE(stat(Folder().c_str(), &st), 0) << "no folder may be made";
 }
 
 TEST_F(CoreLog, FolderFollowsHomeAndAnUncreatableOneIsReported) {
-  EXPECT_EQ(LogFolder(), Folder());
-  setenv("HOME", "/", 1);
-  EXPECT_EQ(LogFolder(), "/root/ZEL");
-  unsetenv("HOME");
-  EXPECT_EQ(LogFolder(), "/root/ZEL");
-  ASSERT_TRUE(WriteFile(home.path() + "/file", "x"));
-  setenv("HOME", (home.path() + "/file").c_str(), 1);
-  testing::internal::CaptureStderr();
-  LogWrite("lost");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Creating LOG!\n");
+    EXPECT_EQ(LogFolder(), Folder());
+    setenv("HOME", "/", 1);
+    EXPECT_EQ(LogFolder(), "/root/ZEL");
+    unsetenv("HOME");
+    EXPECT_EQ(LogFolder(), "/root/ZEL");
+    ASSERT_TRUE(WriteFile(home.path() + "/file", "x"));
+    setenv("HOME", (home.path() + "/file").c_str(), 1);
+    testing::internal::CaptureStderr();
+    LogWrite("lost");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Creating LOG!\n");
 }
 
 TEST_F(CoreLog, EncryptedLinesLayoutChainAndPrivacy) {
-  LogWrite("first %s %d", "line", 1);
-  LogWrite("same");
-  LogWrite("same");
-  const std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
-  ASSERT_EQ(lines.size(), 3u);
-  const std::regex layout("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
-                          "[0-9]{4} ([0-9A-F]{32})+[0-9A-F]{32}");
-  const char* messages[] = {"first line 1", "same", "same"};
-  std::string previous, expectedReport;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], layout)) << lines[i];
-    const std::size_t n = std::strlen(messages[i]);
-    EXPECT_EQ(Cipher(lines[i]).size(), 32 * ((2 * n + 12) / 16) + 32);
-    EXPECT_EQ(Hash(lines[i]), Md5HexUpper((std::string(messages[i]) + "\r\n").c_str(), previous.c_str()));
-    previous = Hash(lines[i]);
-    expectedReport += lines[i].substr(0, 24) + " " + messages[i] + "\r\n";
-  }
-  EXPECT_NE(Cipher(lines[1]), Cipher(lines[2])) << "the salt must differ";
+    LogWrite("first %s %d", "line", 1);
+    LogWrite("same");
+    LogWrite("same");
+    const std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+    ASSERT_EQ(lines.size(), 3u);
+    const std::regex layout(
+        "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+        "[0-9]{4} ([0-9A-F]{32})+[0-9A-F]{32}");
+    const char* messages[] = {"first line 1", "same", "same"};
+    std::string previous, expectedReport;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], layout)) << lines[i];
+        const std::size_t n = std::strlen(messages[i]);
+        EXPECT_EQ(Cipher(lines[i]).size(), 32 * ((2 * n + 12) / 16) + 32);
+        EXPECT_EQ(Hash(lines[i]), Md5HexUpper((std::string(messages[i]) + "\r\n").c_str(), previous.c_str()));
+        previous = Hash(lines[i]);
+        expectedReport += lines[i].substr(0, 24) + " " + messages[i] + "\r\n";
+    }
+    EXPECT_NE(Cipher(lines[1]), Cipher(lines[2])) << "the salt must differ";
 
-  struct stat st;
-  ASSERT_EQ(stat(Folder().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  ASSERT_EQ(stat(LogPath().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+    struct stat st;
+    ASSERT_EQ(stat(Folder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(LogPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  int damaged = -1;
-  EXPECT_EQ(Verify(damaged), expectedReport + "\r\n\r\n");
-  EXPECT_EQ(damaged, 0);
+    int damaged = -1;
+    EXPECT_EQ(Verify(damaged), expectedReport + "\r\n\r\n");
+    EXPECT_EQ(damaged, 0);
 }
 
 TEST_F(CoreLog, PlainLinesAndMessageCuts) {
-  const std::string longText(5000, 'm');
-  LogWrite("%s", longText.c_str());
-  int damaged = -1;
-  std::string report = Verify(damaged);
-  EXPECT_EQ(damaged, 0);
-  EXPECT_NE(report.find(" " + std::string(4088, 'm') + "\r\n"), std::string::npos);
-  EXPECT_EQ(report.find(std::string(4089, 'm')), std::string::npos);
+    const std::string longText(5000, 'm');
+    LogWrite("%s", longText.c_str());
+    int damaged = -1;
+    std::string report = Verify(damaged);
+    EXPECT_EQ(damaged, 0);
+    EXPECT_NE(report.find(" " + std::string(4088, 'm') + "\r\n"), std::string::npos);
+    EXPECT_EQ(report.find(std::string(4089, 'm')), std::string::npos);
 
-  LogInit("plain.log", false, true);
-  LogWrite("value=%d", 5);
-  LogWrite("%s", longText.c_str());
-  const std::vector<std::string> lines = SplitLines(ReadFile(Folder() + "/plain.log"));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].substr(24), " value=5");
-  EXPECT_EQ(lines[1].substr(24), " " + std::string(4092, 'm'));
+    LogInit("plain.log", false, true);
+    LogWrite("value=%d", 5);
+    LogWrite("%s", longText.c_str());
+    const std::vector<std::string> lines = SplitLines(ReadFile(Folder() + "/plain.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(24), " value=5");
+    EXPECT_EQ(lines[1].substr(24), " " + std::string(4092, 'm'));
 }
 
 TEST_F(CoreLog, ExistingFileIsContinuedUpToTheSizeLimit) {
-  ASSERT_EQ(mkdir(Folder().c_str(), 0700), 0);
-  // A file too short to hold a hash: the chain starts from the empty hash.
-  ASSERT_TRUE(WriteFile(LogPath(), "Mon plain\r\n", 0600));
-  LogWrite("after plain");
-  std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(Hash(lines[1]), Md5HexUpper("after plain\r\n"));
+    ASSERT_EQ(mkdir(Folder().c_str(), 0700), 0);
+    // A file too short to hold a hash: the chain starts from the empty hash.
+    ASSERT_TRUE(WriteFile(LogPath(), "Mon plain\r\n", 0600));
+    LogWrite("after plain");
+    std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Hash(lines[1]), Md5HexUpper("after plain\r\n"));
 
-  ASSERT_TRUE(WriteFile(LogPath(), std::string(2000000, 'x'), 0600));
-  LogWrite("kept");
-  const std::string content = ReadFile(LogPath());
-  EXPECT_GT(content.size(), 2000000u);
-  EXPECT_EQ(content.substr(0, 2000000), std::string(2000000, 'x'));
+    ASSERT_TRUE(WriteFile(LogPath(), std::string(2000000, 'x'), 0600));
+    LogWrite("kept");
+    const std::string content = ReadFile(LogPath());
+    EXPECT_GT(content.size(), 2000000u);
+    EXPECT_EQ(content.substr(0, 2000000), std::string(2000000, 'x'));
 
-  ASSERT_TRUE(WriteFile(LogPath(), std::string(2000001, 'x'), 0600));
-  LogWrite("fresh");
-  lines = SplitLines(ReadFile(LogPath()));
-  ASSERT_EQ(lines.size(), 1u) << "the file must start afresh";
-  EXPECT_EQ(Hash(lines[0]), Md5HexUpper("fresh\r\n"));
+    ASSERT_TRUE(WriteFile(LogPath(), std::string(2000001, 'x'), 0600));
+    LogWrite("fresh");
+    lines = SplitLines(ReadFile(LogPath()));
+    ASSERT_EQ(lines.size(), 1u) << "the file must start afresh";
+    EXPECT_EQ(Hash(lines[0]), Md5HexUpper("fresh\r\n"));
 }
 
 TEST_F(CoreLog, VerifyReportsDeletedDamagedAndForeignLines) {
-  for (int i = 1; i <= 6; ++i) LogWrite("line %d", i);
-  std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
-  ASSERT_EQ(lines.size(), 6u);
-  lines.erase(lines.begin() + 2);          // line 3 deleted: line 3 is now "line 4"
-  lines[3].erase(lines[3].size() - 33, 1); // odd number of cipher digits
-  lines.push_back("no token here");        // foreign text
-  std::string content;
-  for (const auto& l : lines) content += l + "\r\n";
-  ASSERT_TRUE(WriteFile(LogPath(), content, 0600));
+    for (int i = 1; i <= 6; ++i) LogWrite("line %d", i);
+    std::vector<std::string> lines = SplitLines(ReadFile(LogPath()));
+    ASSERT_EQ(lines.size(), 6u);
+    lines.erase(lines.begin() + 2);           // line 3 deleted: line 3 is now "line 4"
+    lines[3].erase(lines[3].size() - 33, 1);  // odd number of cipher digits
+    lines.push_back("no token here");         // foreign text
+    std::string content;
+    for (const auto& l : lines) content += l + "\r\n";
+    ASSERT_TRUE(WriteFile(LogPath(), content, 0600));
 
-  int damaged = -1;
-  const std::string report = Verify(damaged);
-  EXPECT_EQ(damaged, 3);
-  EXPECT_NE(report.find(" line 1\r\n"), std::string::npos);
-  EXPECT_EQ(report.find(" line 4\r\n"), std::string::npos);
-  EXPECT_NE(report.find(" line 6\r\n"), std::string::npos) << "reading goes on after damage";
-  EXPECT_NE(report.find("\r\n\r\nError on data validation (line 3)\r\n"
-                        "Error on data decryption (line 4)\r\n"
-                        "Error possibly data lost (line 6)\r\n"),
-            std::string::npos)
-      << report;
+    int damaged = -1;
+    const std::string report = Verify(damaged);
+    EXPECT_EQ(damaged, 3);
+    EXPECT_NE(report.find(" line 1\r\n"), std::string::npos);
+    EXPECT_EQ(report.find(" line 4\r\n"), std::string::npos);
+    EXPECT_NE(report.find(" line 6\r\n"), std::string::npos) << "reading goes on after damage";
+    EXPECT_NE(report.find("\r\n\r\nError on data validation (line 3)\r\n"
+                          "Error on data decryption (line 4)\r\n"
+                          "Error possibly data lost (line 6)\r\n"),
+              std::string::npos)
+        << report;
 
-  const std::string missingFolder = home.path() + "/none/report.txt";
-  EXPECT_TRUE(LogVerify(LogPath().c_str(), missingFolder.c_str(), false, &damaged));
-  EXPECT_EQ(damaged, 6) << "every line fails to be written";
-  EXPECT_FALSE(LogVerify(home.path().c_str(), missingFolder.c_str(), false)) << "a folder is no log";
+    const std::string missingFolder = home.path() + "/none/report.txt";
+    EXPECT_TRUE(LogVerify(LogPath().c_str(), missingFolder.c_str(), false, &damaged));
+    EXPECT_EQ(damaged, 6) << "every line fails to be written";
+    EXPECT_FALSE(LogVerify(home.path().c_str(), missingFolder.c_str(), false)) << "a folder is no log";
 }
 
 // Short ids keep both files below the size limit.
 TEST_F(CoreLog, EightThreadsChainEveryLine) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t)
-    threads.emplace_back([t] {
-      for (int i = 0; i < 2000; ++i) LogWrite("%d:%d", t, i);
-    });
-  for (auto& th : threads) th.join();
-  ExpectEveryLineOnce(8 * 2000);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 2000; ++i) LogWrite("%d:%d", t, i);
+        });
+    for (auto& th : threads) th.join();
+    ExpectEveryLineOnce(8 * 2000);
 }
 
 TEST_F(CoreLog, TwoProcessesChainEveryLine) {
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  const int writer = child == 0 ? 1 : 0;
-  for (int i = 0; i < 2000; ++i) LogWrite("%d:%d", writer, i);
-  if (child == 0) _exit(0);
-  int status = -1;
-  ASSERT_TRUE(testsupport::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 60000));
-  ASSERT_TRUE(WIFEXITED(status));
-  ExpectEveryLineOnce(2 * 2000);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    const int writer = child == 0 ? 1 : 0;
+    for (int i = 0; i < 2000; ++i) LogWrite("%d:%d", writer, i);
+    if (child == 0) _exit(0);
+    int status = -1;
+    ASSERT_TRUE(testsupport::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 60000));
+    ASSERT_TRUE(WIFEXITED(status));
+    ExpectEveryLineOnce(2 * 2000);
 }
 
-} // namespace
+}  // namespace

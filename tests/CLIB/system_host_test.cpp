@@ -19,19 +19,16 @@
 
 using testsupport::TempDir;
 
-TEST(HostIdentity, AddressOfANonLoopbackInterfaceWithIPv4)
-{
+TEST(HostIdentity, AddressOfANonLoopbackInterfaceWithIPv4) {
     // The kernel's other road: non-loopback interfaces with IPv4, their address in /sys.
     std::set<std::string> expected;
     struct ifaddrs* list = nullptr;
     ASSERT_EQ(0, getifaddrs(&list));
     for (struct ifaddrs* a = list; a; a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK))
-            continue;
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK)) continue;
         std::string mac = testsupport::ReadFile(std::string("/sys/class/net/") + a->ifa_name + "/address");
         mac.erase(mac.find_last_not_of(" \n") + 1);
-        if (!mac.empty())
-            expected.insert(mac + ":");
+        if (!mac.empty()) expected.insert(mac + ":");
     }
     freeifaddrs(list);
 
@@ -51,8 +48,7 @@ TEST(HostIdentity, AddressOfANonLoopbackInterfaceWithIPv4)
 namespace {
 
 // A Unix socket at path, as a session manager leaves it.
-void MakeSocket(const std::string& path)
-{
+void MakeSocket(const std::string& path) {
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
     struct sockaddr_un addr = {};
@@ -64,16 +60,14 @@ void MakeSocket(const std::string& path)
 }
 
 // A process number with no process behind it.
-std::string DeadPid()
-{
+std::string DeadPid() {
     for (int pid = 4194000; pid > 1000; --pid)
         if (kill(pid, 0) != 0 && access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0)
             return std::to_string(pid);
     return "999999999";
 }
 
-std::string Expected(const std::string& folder, const std::string& name)
-{
+std::string Expected(const std::string& folder, const std::string& name) {
     char host[257] = {};
     gethostname(host, 256);
     const std::string s = folder + name;
@@ -93,17 +87,14 @@ protected:
 
 }  // namespace
 
-TEST_F(SessionManagerTest, LiveSocketOfOurUserGivesFourAddresses)
-{
-    for (const std::string& name : {std::string("x11"), DeadPid(), me})
-        MakeSocket(dir / name);
+TEST_F(SessionManagerTest, LiveSocketOfOurUserGivesFourAddresses) {
+    for (const std::string& name : {std::string("x11"), DeadPid(), me}) MakeSocket(dir / name);
     ASSERT_TRUE(FindSessionManager(user, manager, folder.c_str()));
     EXPECT_EQ(getpwuid(getuid())->pw_name, user);
     EXPECT_EQ(Expected(folder, me), manager);
 }
 
-TEST_F(SessionManagerTest, StaleForeignPlantedAndMissingEntriesAreSkipped)
-{
+TEST_F(SessionManagerTest, StaleForeignPlantedAndMissingEntriesAreSkipped) {
     MakeSocket(dir / DeadPid());
     MakeSocket(dir / "x11");
     ASSERT_TRUE(testsupport::WriteFile(dir / "1", "a plain file, not a socket"));
@@ -120,7 +111,8 @@ TEST_F(SessionManagerTest, StaleForeignPlantedAndMissingEntriesAreSkipped)
 
     const std::string missing = dir / "none/";
     EXPECT_FALSE(FindSessionManager(user, manager, missing.c_str()));
-    EXPECT_NE(std::string::npos, log.Text().find(" Unable to open folder [" + missing + "]: No such file or directory\r\n"))
+    EXPECT_NE(std::string::npos,
+              log.Text().find(" Unable to open folder [" + missing + "]: No such file or directory\r\n"))
         << log.Text();
     EXPECT_EQ("unchanged", user);
     EXPECT_EQ("unchanged", manager);

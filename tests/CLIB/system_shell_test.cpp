@@ -13,8 +13,7 @@
 using testsupport::ReadFile;
 using testsupport::TempDir;
 
-TEST(CallSystem, ExitStatusAndArgumentsJoinedWithSpaces)
-{
+TEST(CallSystem, ExitStatusAndArgumentsJoinedWithSpaces) {
     PlainLog log;
     TempDir dir;
     const int status = CallSystem("false");
@@ -30,16 +29,26 @@ TEST(CallSystem, ExitStatusAndArgumentsJoinedWithSpaces)
     ASSERT_EQ(0, CallSystem(("printf '[%s]' >" + out).c_str(), "1", "2", "3", "4", "5", "6"));
     EXPECT_EQ("[1][2][3][4][5][6]", ReadFile(out));
     ASSERT_EQ(0, CallSystem(nullptr, "printf", "'[%s]'", ShellQuoteIfNeeded("").c_str(), ">", out.c_str()));
-    EXPECT_EQ("[]", ReadFile(out)); // a quoted empty argument stays one word
+    EXPECT_EQ("[]", ReadFile(out));  // a quoted empty argument stays one word
 }
 
-TEST(ShellQuote, HostileNamesReachTheCommandAsOneWordAndRunNothing)
-{
+TEST(ShellQuote, HostileNamesReachTheCommandAsOneWordAndRunNothing) {
     TempDir dir;
-    const std::string hostile[] = {
-        "x; touch pwned",   "x && touch pwned", "$(touch pwned)", "`touch pwned`", "x | touch pwned",
-        "it's; touch pwned", "x\ntouch pwned",   "*",              "a  b\tc",        "'; touch pwned; '",
-        "~root",            "x > pwned",        "$HOME",          "x\\; touch pwned", "\"; touch pwned; \""};
+    const std::string hostile[] = {"x; touch pwned",
+                                   "x && touch pwned",
+                                   "$(touch pwned)",
+                                   "`touch pwned`",
+                                   "x | touch pwned",
+                                   "it's; touch pwned",
+                                   "x\ntouch pwned",
+                                   "*",
+                                   "a  b\tc",
+                                   "'; touch pwned; '",
+                                   "~root",
+                                   "x > pwned",
+                                   "$HOME",
+                                   "x\\; touch pwned",
+                                   "\"; touch pwned; \""};
     for (const std::string& name : hostile) {
         SCOPED_TRACE(name);
         const std::string path = dir / name;
@@ -51,11 +60,9 @@ TEST(ShellQuote, HostileNamesReachTheCommandAsOneWordAndRunNothing)
     }
 }
 
-TEST(IsRoot, FollowsTheEffectiveUserId)
-{
+TEST(IsRoot, FollowsTheEffectiveUserId) {
     EXPECT_EQ(geteuid() == 0, IsRoot());
-    if (geteuid() != 0)
-        GTEST_SKIP() << "switching the effective user needs root";
+    if (geteuid() != 0) GTEST_SKIP() << "switching the effective user needs root";
     // Only the effective id is switched, in a child so this process stays root.
     pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -9,13 +9,11 @@
 
 class PlainLog {
 public:
-    PlainLog() : hadHome_(getenv("HOME") != nullptr), oldHome_(hadHome_ ? getenv("HOME") : "")
-    {
+    PlainLog() : hadHome_(getenv("HOME") != nullptr), oldHome_(hadHome_ ? getenv("HOME") : "") {
         setenv("HOME", home_.path().c_str(), 1);
         LogInit("system-test.log", false, true);
     }
-    ~PlainLog()
-    {
+    ~PlainLog() {
         LogInit("", false, true);
         hadHome_ ? setenv("HOME", oldHome_.c_str(), 1) : unsetenv("HOME");
     }

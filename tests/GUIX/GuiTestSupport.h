@@ -47,13 +47,16 @@ struct Pixel {
     int r, g, b;
     bool operator==(const Pixel&) const = default;
 };
-inline std::ostream& operator<<(std::ostream& os, const Pixel& p) { return os << p.r << "," << p.g << "," << p.b; }
+inline std::ostream& operator<<(std::ostream& os, const Pixel& p) {
+    return os << p.r << "," << p.g << "," << p.b;
+}
 using Image = std::vector<std::vector<Pixel>>;
 
 // A user's own connection to the test display: XTest input and pixels read back.
 class User {
 public:
-    User() : dpy_((GUIX_Application::instance(), XOpenDisplay(std::getenv("DISPLAY")))) {}  // XInitThreads first
+    User()
+        : dpy_((GUIX_Application::instance(), XOpenDisplay(std::getenv("DISPLAY")))) {}  // XInitThreads first
     ~User() {
         if (dpy_) XCloseDisplay(dpy_);
     }
@@ -68,16 +71,20 @@ public:
     }
     // Gives the keyboard focus to w and waits until the server reports it.
     bool focus(unsigned long w) {
-        return WaitFor([&] {
-            Window f = 0;
-            int revert = 0;
-            XSetInputFocus(dpy_, w, RevertToParent, CurrentTime);
-            XSync(dpy_, False);
-            XGetInputFocus(dpy_, &f, &revert);
-            return f == w;
-        }, 5000, 50);
+        return WaitFor(
+            [&] {
+                Window f = 0;
+                int revert = 0;
+                XSetInputFocus(dpy_, w, RevertToParent, CurrentTime);
+                XSync(dpy_, False);
+                XGetInputFocus(dpy_, &f, &revert);
+                return f == w;
+            },
+            5000, 50);
     }
-    void key(KeySym sym, bool press) { XTestFakeKeyEvent(dpy_, XKeysymToKeycode(dpy_, sym), press, CurrentTime), sync(); }
+    void key(KeySym sym, bool press) {
+        XTestFakeKeyEvent(dpy_, XKeysymToKeycode(dpy_, sym), press, CurrentTime), sync();
+    }
     void tap(KeySym sym) { key(sym, true), key(sym, false); }
     void type(const std::string& text) {
         for (char c : text) tap(static_cast<unsigned char>(c));
@@ -130,7 +137,9 @@ struct ModalRun {
         if (!done) GUIX_Application::instance().quit();
         thread.join();
     }
-    bool waitDone() { return WaitFor([&] { return done.load(); }, 3000); }
+    bool waitDone() {
+        return WaitFor([&] { return done.load(); }, 3000);
+    }
 };
 
 inline void Settle(int ms = 200) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -157,6 +166,6 @@ protected:
 }  // namespace guitest
 
 // One X server per test process.
-#define GUIX_TEST_DISPLAY()                                                                        \
-    static ::testing::Environment* const guixTestDisplay [[maybe_unused]] =                        \
+#define GUIX_TEST_DISPLAY()                                                 \
+    static ::testing::Environment* const guixTestDisplay [[maybe_unused]] = \
         ::testing::AddGlobalTestEnvironment(new testsupport::XDisplayEnvironment)

@@ -48,10 +48,16 @@ public:
 
     void save() { command('s'); }  // SaveYourself: local, no shutdown, no interaction
     void die() { command('d'); }
-    bool waitRegistered(int ms) { return waitFor(ms, [&] { return registered_; }); }
+    bool waitRegistered(int ms) {
+        return waitFor(ms, [&] { return registered_; });
+    }
     // True once count saves were done in time, all of them with success.
-    bool waitSaved(int count, int ms) { return waitFor(ms, [&] { return saves_ >= count; }) && failedSaves_ == 0; }
-    bool waitClosed(int ms) { return waitFor(ms, [&] { return closed_; }); }
+    bool waitSaved(int count, int ms) {
+        return waitFor(ms, [&] { return saves_ >= count; }) && failedSaves_ == 0;
+    }
+    bool waitClosed(int ms) {
+        return waitFor(ms, [&] { return closed_; });
+    }
 
 private:
     static Bool AcceptAnyHost(char*) { return True; }
@@ -63,25 +69,29 @@ private:
         sm->client_ = conn;
         *mask = SmsRegisterClientProcMask | SmsSaveYourselfDoneProcMask | SmsCloseConnectionProcMask;
         *cb = SmsCallbacks{};
-        cb->register_client = {[](SmsConn c, SmPointer d, char* previousId) -> Status {
-                                   char* id = SmsGenerateClientID(c);
-                                   Status ok = SmsRegisterClientReply(c, id);
-                                   std::free(id);
-                                   std::free(previousId);
-                                   static_cast<TestSessionManager*>(d)->update([](auto* sm) { sm->registered_ = true; });
-                                   return ok;
-                               }, data};
+        cb->register_client = {
+            [](SmsConn c, SmPointer d, char* previousId) -> Status {
+                char* id = SmsGenerateClientID(c);
+                Status ok = SmsRegisterClientReply(c, id);
+                std::free(id);
+                std::free(previousId);
+                static_cast<TestSessionManager*>(d)->update([](auto* sm) { sm->registered_ = true; });
+                return ok;
+            },
+            data};
         cb->save_yourself_done = {[](SmsConn c, SmPointer d, Bool success) {
                                       SmsSaveComplete(c);
                                       static_cast<TestSessionManager*>(d)->update([&](auto* sm) {
                                           ++sm->saves_;
                                           sm->failedSaves_ += success != True;
                                       });
-                                  }, data};
+                                  },
+                                  data};
         cb->close_connection = {[](SmsConn, SmPointer d, int count, char** reasons) {
                                     SmFreeReasons(count, reasons);
                                     static_cast<TestSessionManager*>(d)->dropClient();
-                                }, data};
+                                },
+                                data};
         return 1;
     }
 
@@ -111,7 +121,8 @@ private:
     void loop() {
         for (;;) {
             std::vector<pollfd> fds{{wakePipe_[0], POLLIN, 0}};
-            for (int i = 0; i < listenCount_; ++i) fds.push_back({IceGetListenConnectionNumber(listen_[i]), POLLIN, 0});
+            for (int i = 0; i < listenCount_; ++i)
+                fds.push_back({IceGetListenConnectionNumber(listen_[i]), POLLIN, 0});
             if (clientIce_) fds.push_back({IceConnectionNumber(clientIce_), POLLIN, 0});
             if (poll(fds.data(), fds.size(), 200) <= 0) continue;
             char c = 0;
@@ -120,17 +131,18 @@ private:
                     if (clientIce_) dropClient();  // a client still connected is released too
                     return;
                 }
-                if (c == 's' && client_) SmsSaveYourself(client_, SmSaveLocal, False, SmInteractStyleNone, False);
+                if (c == 's' && client_)
+                    SmsSaveYourself(client_, SmSaveLocal, False, SmInteractStyleNone, False);
                 if (c == 'd' && client_) SmsDie(client_);
             }
             for (int i = 0; i < listenCount_; ++i) {
                 IceAcceptStatus status;
-                IceConn conn = (fds[std::size_t(i) + 1].revents & POLLIN) ? IceAcceptConnection(listen_[i], &status)
-                                                                           : nullptr;
+                IceConn conn = (fds[std::size_t(i) + 1].revents & POLLIN)
+                                   ? IceAcceptConnection(listen_[i], &status)
+                                   : nullptr;
                 // Finish the ICE handshake; the client's SM protocol set-up then calls NewClient.
                 while (conn && IceConnectionStatus(conn) == IceConnectPending &&
-                       IceProcessMessages(conn, nullptr, nullptr) != IceProcessMessagesIOError) {
-                }
+                       IceProcessMessages(conn, nullptr, nullptr) != IceProcessMessagesIOError) {}
                 if (conn && IceConnectionStatus(conn) != IceConnectAccepted) {
                     IceSetShutdownNegotiation(conn, False);
                     IceCloseConnection(conn);
@@ -138,7 +150,8 @@ private:
                     clientIce_ = conn;
                 }
             }
-            if (fds.size() > std::size_t(listenCount_) + 1 && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)) &&
+            if (fds.size() > std::size_t(listenCount_) + 1 &&
+                (fds.back().revents & (POLLIN | POLLHUP | POLLERR)) &&
                 IceProcessMessages(clientIce_, nullptr, nullptr) == IceProcessMessagesIOError)
                 dropClient();
         }

@@ -14,7 +14,9 @@ class DialogTest : public GuiTest {
 protected:
     // Asks the window manager to close the window titled title, once it lists it.
     void wmClose(const std::string& title) {
-        auto listed = [&] { return testsupport::Run({"wmctrl", "-l"}, 5000).output.find(title) != std::string::npos; };
+        auto listed = [&] {
+            return testsupport::Run({"wmctrl", "-l"}, 5000).output.find(title) != std::string::npos;
+        };
         ASSERT_TRUE(WaitFor(listed, 3000));
         EXPECT_EQ(testsupport::Run({"wmctrl", "-c", title}, 5000).exitCode, 0);
     }
@@ -96,8 +98,10 @@ struct Expected {
 void ExpectPixels(const Image& img, const std::vector<Expected>& table, int tolerance = 0) {
     for (const auto& e : table) {
         const Pixel& p = img.at(std::size_t(e.row)).at(std::size_t(e.col));
-        EXPECT_LE(std::max({std::abs(p.r - e.colour.r), std::abs(p.g - e.colour.g), std::abs(p.b - e.colour.b)}),
-                  tolerance) << "row " << e.row << " col " << e.col << ": " << p << " wanted " << e.colour;
+        EXPECT_LE(
+            std::max({std::abs(p.r - e.colour.r), std::abs(p.g - e.colour.g), std::abs(p.b - e.colour.b)}),
+            tolerance)
+            << "row " << e.row << " col " << e.col << ": " << p << " wanted " << e.colour;
     }
 }
 
@@ -109,7 +113,8 @@ struct Ink {
             for (int x = 0; x < int(img[std::size_t(y)].size()); ++x)
                 if (img[std::size_t(y)][std::size_t(x)] == colour) {
                     ++count;
-                    minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
+                    minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y),
+                    maxY = std::max(maxY, y);
                 }
     }
 };
@@ -121,11 +126,20 @@ TEST_F(DialogTest, RectangleOutlineAndFillCoverExactlyTheirSize) {
     auto modal = Show(d);
     auto img = painted(c, 60, 20);
     // drawRect(2, 3, 10, 6): columns 2..11, rows 3..8, outline only.
-    ExpectPixels(img, {{3, 2, kBlack}, {3, 11, kBlack}, {8, 2, kBlack}, {8, 11, kBlack}, {3, 12, kWhite},
-                       {9, 2, kWhite}, {2, 2, kWhite}, {3, 1, kWhite}, {5, 6, kWhite}, {7, 23, kRed}});
+    ExpectPixels(img, {{3, 2, kBlack},
+                       {3, 11, kBlack},
+                       {8, 2, kBlack},
+                       {8, 11, kBlack},
+                       {3, 12, kWhite},
+                       {9, 2, kWhite},
+                       {2, 2, kWhite},
+                       {3, 1, kWhite},
+                       {5, 6, kWhite},
+                       {7, 23, kRed}});
     EXPECT_EQ(Ink(img, kBlack).count, 2 * 10 + 2 * 4);
     Ink red(img, kRed);  // fillRect(20, 3, 4, 5)
-    EXPECT_EQ((std::vector<int>{red.count, red.minX, red.maxX, red.minY, red.maxY}), (std::vector<int>{20, 20, 23, 3, 7}));
+    EXPECT_EQ((std::vector<int>{red.count, red.minX, red.maxX, red.minY, red.maxY}),
+              (std::vector<int>{20, 20, 23, 3, 7}));
 }
 
 // A missing font falls back to "fixed", says so, and still draws.
@@ -135,7 +149,8 @@ TEST_F(DialogTest, LabelTextStartsAtFiveAndIsVerticallyCentredAndAMissingFontFal
     GUIX_Drawable::setFontName("guix-no-such-font-13");
     GUIX_Label fallback(&d, "Hello", 20, 60, 100, 30, 0);
     GUIX_Drawable::setFontName("6x13");
-    EXPECT_NE(LogText().find("font \"guix-no-such-font-13\" not available, using \"fixed\""), std::string::npos)
+    EXPECT_NE(LogText().find("font \"guix-no-such-font-13\" not available, using \"fixed\""),
+              std::string::npos)
         << LogText();
     label.setBackground(GUIX_Color::white);
     fallback.setBackground(GUIX_Color::white);
@@ -167,12 +182,24 @@ TEST_F(DialogTest, SunkenAndRaisedFramesHaveTheirShadesInTheRightRows) {
     auto grey = [](int v) { return Pixel{v, v, v}; };
     // Sunken: dark above and left, light below and right.
     ExpectPixels(painted(sunken, 100, 30),
-                 {{0, 50, grey(134)}, {1, 50, grey(68)}, {15, 0, grey(134)}, {15, 1, grey(68)},
-                  {29, 50, grey(218)}, {28, 50, grey(236)}, {15, 99, grey(218)}, {15, 50, grey(200)}}, 1);
+                 {{0, 50, grey(134)},
+                  {1, 50, grey(68)},
+                  {15, 0, grey(134)},
+                  {15, 1, grey(68)},
+                  {29, 50, grey(218)},
+                  {28, 50, grey(236)},
+                  {15, 99, grey(218)},
+                  {15, 50, grey(200)}},
+                 1);
     // Raised: light above and left, dark below and right.
     ExpectPixels(painted(raised, 100, 30),
-                 {{0, 50, grey(218)}, {1, 50, grey(236)}, {29, 50, grey(68)}, {28, 50, grey(134)},
-                  {15, 98, grey(134)}, {15, 50, grey(200)}}, 1);
+                 {{0, 50, grey(218)},
+                  {1, 50, grey(236)},
+                  {29, 50, grey(68)},
+                  {28, 50, grey(134)},
+                  {15, 98, grey(134)},
+                  {15, 50, grey(200)}},
+                 1);
 }
 
 }  // namespace

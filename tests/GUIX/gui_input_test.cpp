@@ -48,7 +48,7 @@ TEST_F(InputTest, ShiftNumLockAndCapsLockSelectTheCharacter) {
     Loop loop;
     auto modal = Show(d, true);
     user.key(XK_Shift_L, true);
-    user.tap(XK_a);  // 'A'
+    user.tap(XK_a);               // 'A'
     user.key(XK_Shift_L, false);  // Shift alone: nothing
     user.tap(XK_b);
     user.tap(XK_Num_Lock);
@@ -109,7 +109,8 @@ TEST_F(InputTest, ReturnCallsTheReturnCallbackAndThePasswordEntryKeepsTheRealTex
     // Inside the focus mark, it shows what an entry holding six asterisks shows.
     auto inner = [&](const GUIX_Widget& w) {
         Image img = user.image(w.windowId(), 200, 30), out;
-        for (std::size_t y = 4; y < 26 && y < img.size(); ++y) out.emplace_back(img[y].begin() + 4, img[y].end() - 4);
+        for (std::size_t y = 4; y < 26 && y < img.size(); ++y)
+            out.emplace_back(img[y].begin() + 4, img[y].end() - 4);
         return out;
     };
     EXPECT_TRUE(WaitFor([&] { return inner(pw) == inner(stars); }, 3000));

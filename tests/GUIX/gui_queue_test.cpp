@@ -41,8 +41,8 @@ protected:
         int format = 0;
         unsigned long items = 0, after = 0;
         unsigned char* data = nullptr;
-        XGetWindowProperty(user.dpy(), app.eventWindowId(), queueAtom(), 0, 1000, False, AnyPropertyType, &type,
-                           &format, &items, &after, &data);
+        XGetWindowProperty(user.dpy(), app.eventWindowId(), queueAtom(), 0, 1000, False, AnyPropertyType,
+                           &type, &format, &items, &after, &data);
         if (data) XFree(data);
         return type == None;
     }
@@ -55,8 +55,8 @@ TEST_F(QueueTest, WrongSizeRecordIsDroppedThenRecordsFromOtherThreadsArriveInOrd
     unsigned char junk[40] = {};  // the right type, but not a whole record
     std::uint32_t target = static_cast<std::uint32_t>(r.windowId());
     std::memcpy(junk + 8, &target, 4);
-    XChangeProperty(user.dpy(), app.eventWindowId(), queueAtom(), XInternAtom(user.dpy(), "GUIX_EVENT", False), 8,
-                    PropModeAppend, junk, 40);
+    XChangeProperty(user.dpy(), app.eventWindowId(), queueAtom(),
+                    XInternAtom(user.dpy(), "GUIX_EVENT", False), 8, PropModeAppend, junk, 40);
     XSync(user.dpy(), False);
     ASSERT_TRUE(WaitFor([&] { return queueEmpty(); }, 3000));
     constexpr std::uint32_t kPerThread = 200, kB = 10000;

@@ -25,7 +25,9 @@ TEST_F(SessionTest, ClientRegistersAnswersSaveYourselfAndExitsZeroOnDieWithADial
     ASSERT_TRUE(probe);
     ASSERT_TRUE(sm.waitRegistered(10000));
     // The probe's modal dialog is up while the session manager talks to it.
-    auto listed = [] { return testsupport::Run({"wmctrl", "-l"}, 5000).output.find("Probe") != std::string::npos; };
+    auto listed = [] {
+        return testsupport::Run({"wmctrl", "-l"}, 5000).output.find("Probe") != std::string::npos;
+    };
     ASSERT_TRUE(WaitFor(listed, 5000));
     for (int i = 1; i <= 2; ++i) {
         sm.save();

@@ -40,7 +40,12 @@ std::vector<std::string> Lines(const std::string& text, std::uint32_t flags) {
 
 TEST(TextBlock, SingleLinePlacement) {
     constexpr int kMid = 26 / 2 - 13 / 2 + 11;  // the baseline of a vertically centred line
-    struct { const char* text; int width; std::uint32_t flags; int x, baseline; } cases[] = {
+    struct {
+        const char* text;
+        int width;
+        std::uint32_t flags;
+        int x, baseline;
+    } cases[] = {
         {"Connecting...", 200, 0, 5, kMid},
         {"Ok", 75, GUIX_TEXT_HCENTER, 75 / 2 - 12 / 2, kMid},
         {"Login:", 90, GUIX_TEXT_RIGHT, 90 - 36 - 5, kMid},
@@ -86,7 +91,11 @@ TEST(TextBlock, NarrowWidgetOrZeroWidthFontStillEnds) {
 // Truncated per channel, the same on 32- and 64-bit builds (the frame shades).
 TEST(Colour, MixTruncatesPerChannel) {
     GUIX_Color grey(200, 200, 200);
-    struct { GUIX_Color a, b; double t; GUIX_Color expected; } cases[] = {
+    struct {
+        GUIX_Color a, b;
+        double t;
+        GUIX_Color expected;
+    } cases[] = {
         {grey, GUIX_Color::white, 0.66, GUIX_Color(236, 236, 236)},
         {grey, GUIX_Color::white, 0.33, GUIX_Color(218, 218, 218)},
         {grey, GUIX_Color::black, 0.66, GUIX_Color(68, 68, 68)},

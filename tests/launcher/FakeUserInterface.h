@@ -9,14 +9,14 @@
 namespace fakeui {
 
 struct Credentials {
-  std::string login, password;
+    std::string login, password;
 };
 
 struct Script {
-  std::string sessionCode{};  // typed into the code window
-  bool sessionCodeConfirmed = false;
-  std::vector<std::optional<Credentials>> credentials{};  // answers in turn; nullopt or none left = Cancel
-  int closeStatusAfterMs = -1;  // the user ends the status window after this long (-1: never)
+    std::string sessionCode{};  // typed into the code window
+    bool sessionCodeConfirmed = false;
+    std::vector<std::optional<Credentials>> credentials{};  // answers in turn; nullopt or none left = Cancel
+    int closeStatusAfterMs = -1;  // the user ends the status window after this long (-1: never)
 };
 
 // Forgets all calls and takes a new script.

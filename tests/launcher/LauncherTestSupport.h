@@ -15,48 +15,48 @@ namespace launchertest {
 
 inline void WriteBlock(const std::string& text, unsigned char sessionEnabled = 1,
                        unsigned char autoRemoveEnabled = 1) {
-  std::memset(ParameterBlock, 0, kParameterBlockSize);
-  std::memcpy(ParameterBlock, text.data(), std::min(text.size(), kParameterTextSize));
-  ParameterBlock[kSessionEnabledOffset] = sessionEnabled;
-  ParameterBlock[kAutoRemoveEnabledOffset] = autoRemoveEnabled;
+    std::memset(ParameterBlock, 0, kParameterBlockSize);
+    std::memcpy(ParameterBlock, text.data(), std::min(text.size(), kParameterTextSize));
+    ParameterBlock[kSessionEnabledOffset] = sessionEnabled;
+    ParameterBlock[kAutoRemoveEnabledOffset] = autoRemoveEnabled;
 }
 
 // The messages of a protected log, in order, with their time text cut off.
 // damaged gets the number of lines LogVerify rejected (-1: log unreadable).
 inline std::vector<std::string> ReadLog(const std::string& logPath, int& damaged) {
-  const std::string report = logPath + ".report";
-  damaged = -1;
-  std::vector<std::string> lines;
-  if (!LogVerify(logPath.c_str(), report.c_str(), true, &damaged)) return lines;
-  const std::string text = testsupport::ReadFile(report);
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = text.find("\r\n", start);
-    if (end == std::string::npos) break;
-    const std::string line = text.substr(start, end - start);
-    start = end + 2;
-    if (line.size() > 25 && line[24] == ' ') lines.push_back(line.substr(25));
-  }
-  return lines;
+    const std::string report = logPath + ".report";
+    damaged = -1;
+    std::vector<std::string> lines;
+    if (!LogVerify(logPath.c_str(), report.c_str(), true, &damaged)) return lines;
+    const std::string text = testsupport::ReadFile(report);
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find("\r\n", start);
+        if (end == std::string::npos) break;
+        const std::string line = text.substr(start, end - start);
+        start = end + 2;
+        if (line.size() > 25 && line[24] == ' ') lines.push_back(line.substr(25));
+    }
+    return lines;
 }
 
 inline int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-  int n = 0;
-  for (const auto& line : lines)
-    if (line.rfind(prefix, 0) == 0) ++n;
-  return n;
+    int n = 0;
+    for (const auto& line : lines)
+        if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
 }
 
 inline int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    if (lines[i] == line) return static_cast<int>(i);
-  return -1;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == line) return static_cast<int>(i);
+    return -1;
 }
 
 inline std::string Joined(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const auto& line : lines) all += line + "\n";
-  return all;
+    std::string all;
+    for (const auto& line : lines) all += line + "\n";
+    return all;
 }
 
 }  // namespace launchertest

@@ -70,8 +70,9 @@ protected:
     // A copy of the launcher for this test; code "" leaves the code out.
     std::string Personalise(const std::string& code, const std::vector<std::string>& extra = {}) {
         const std::string copy = temp_ / "launcher";
-        std::vector<std::string> argv = {kTool, kLauncher, copy, "--url", server_->BaseUrl(), "--ac", ac_,
-                                         "--owner", "54213", "--lang", "en"};
+        std::vector<std::string> argv = {kTool,  kLauncher, copy,      "--url", server_->BaseUrl(),
+                                         "--ac", ac_,       "--owner", "54213", "--lang",
+                                         "en"};
         if (!code.empty()) {
             argv.push_back("--code");
             argv.push_back(code);
@@ -168,7 +169,8 @@ TEST_F(DesktopSession, CodeInTheBlockShowsStatusStartsTheClientAndRemovesTheCopy
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "--->");
     EXPECT_EQ(log.back(), "<---");
-    EXPECT_EQ(IndexOf(log, "Successfully launched RC client [" + client_ + "]"), static_cast<int>(log.size()) - 2)
+    EXPECT_EQ(IndexOf(log, "Successfully launched RC client [" + client_ + "]"),
+              static_cast<int>(log.size()) - 2)
         << Joined(log);
 }
 

@@ -18,101 +18,116 @@ const std::vector<unsigned char> kBuiltBlock(ParameterBlock, ParameterBlock + kP
 
 class ParameterBlockTest : public ::testing::Test {
 protected:
-  void SetUp() override { fakeui::Reset(); }
-  void TearDown() override { std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock); }
-  void Parse(const std::string& text, unsigned char session = 1, unsigned char autoRemove = 1) {
-    SessionParameters = R{};
-    WriteBlock(text, session, autoRemove);
-    ParseParameterBlock();
-  }
+    void SetUp() override { fakeui::Reset(); }
+    void TearDown() override { std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock); }
+    void Parse(const std::string& text, unsigned char session = 1, unsigned char autoRemove = 1) {
+        SessionParameters = R{};
+        WriteBlock(text, session, autoRemove);
+        ParseParameterBlock();
+    }
 };
 
 TEST_F(ParameterBlockTest, ItemsAreFoundAndCutAsTheLauncherReadsThem) {
-  const std::string defaultUrl = ApplicationSettings::Get()->GetDefaultServerUrl();
-  const std::string cut = "code(1)url(a(b)c)title( A B )lang(de";
-  const std::string empty = "owner()lang()code()url(u)owner(999)";
-  const struct { std::string text; std::string R::*field; std::string expected; } cases[] = {
-      {kParameterBlockSample, &R::url, "https://demo.zels.example/velmoran/"},
-      {kParameterBlockSample, &R::ac, "3308"},
-      {kParameterBlockSample, &R::title, "ZELsupport"},
-      {"code(1)URL(first)Url(second)", &R::url, "first"},  // any case; the first match counts
-      {"CODE(Ab12)LANG(De)", &R::code, "Ab12"},
-      {"CODE(Ab12)LANG(De)", &R::lang, "De"},
-      {"code(1)xurl(y)", &R::url, defaultUrl},  // a preceding letter makes it another word
-      {"code(1)xac(1)ac(2)", &R::ac, "2"},
-      {"code(1)-url(y)", &R::url, "y"},
-      {"code(1))url(z)", &R::url, "z"},
-      {cut, &R::url, "a(b"},  // nested parenthesis: the value ends at the first close
-      {cut, &R::title, " A B "},  // not trimmed
-      {cut, &R::lang, "de"},  // missing close at the end of the text
-      {empty, &R::owner, "542"},  // empty items take the defaults
-      {empty, &R::lang, "en"},
-      {"", &R::title, "Session assignment"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    Parse(c.text);
-    EXPECT_EQ(SessionParameters.*c.field, c.expected);
-  }
-  Parse("");
-  EXPECT_LT(std::atol(SessionParameters.ac.c_str()), 100000);
-  EXPECT_EQ(SessionParameters.ac.find_first_not_of("0123456789"), std::string::npos) << SessionParameters.ac;
+    const std::string defaultUrl = ApplicationSettings::Get()->GetDefaultServerUrl();
+    const std::string cut = "code(1)url(a(b)c)title( A B )lang(de";
+    const std::string empty = "owner()lang()code()url(u)owner(999)";
+    const struct {
+        std::string text;
+        std::string R::*field;
+        std::string expected;
+    } cases[] = {
+        {kParameterBlockSample, &R::url, "https://demo.zels.example/velmoran/"},
+        {kParameterBlockSample, &R::ac, "3308"},
+        {kParameterBlockSample, &R::title, "ZELsupport"},
+        {"code(1)URL(first)Url(second)", &R::url, "first"},  // any case; the first match counts
+        {"CODE(Ab12)LANG(De)", &R::code, "Ab12"},
+        {"CODE(Ab12)LANG(De)", &R::lang, "De"},
+        {"code(1)xurl(y)", &R::url, defaultUrl},  // a preceding letter makes it another word
+        {"code(1)xac(1)ac(2)", &R::ac, "2"},
+        {"code(1)-url(y)", &R::url, "y"},
+        {"code(1))url(z)", &R::url, "z"},
+        {cut, &R::url, "a(b"},      // nested parenthesis: the value ends at the first close
+        {cut, &R::title, " A B "},  // not trimmed
+        {cut, &R::lang, "de"},      // missing close at the end of the text
+        {empty, &R::owner, "542"},  // empty items take the defaults
+        {empty, &R::lang, "en"},
+        {"", &R::title, "Session assignment"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Parse(c.text);
+        EXPECT_EQ(SessionParameters.*c.field, c.expected);
+    }
+    Parse("");
+    EXPECT_LT(std::atol(SessionParameters.ac.c_str()), 100000);
+    EXPECT_EQ(SessionParameters.ac.find_first_not_of("0123456789"), std::string::npos)
+        << SessionParameters.ac;
 }
 
 TEST_F(ParameterBlockTest, FlagsFollowTheStoredBytesUnlessTheCodeIsAsked) {
-  // A present code keeps both bytes. An asked copy keeps its files; OK enables the session, Cancel disables it.
-  const struct {
-    std::string text;
-    int session, autoRemove;
-    fakeui::Script ui;
-    int sessionAfter, autoRemoveAfter;
-    std::string code;
-  } cases[] = {
-      {"code(123)", 0, 0, {}, 0, 0, "123"}, {"code(123)", 0, 1, {}, 0, 1, "123"},
-      {"code(123)", 1, 0, {}, 1, 0, "123"}, {"code(123)", 1, 1, {}, 1, 1, "123"},
-      {kParameterBlockSample, 1, 1, {}, 0, 0, ""},
-      {"", 0, 1, {.sessionCode = "98 76", .sessionCodeConfirmed = true}, 1, 0, "98 76"},
-      {"code()url(http://h/)", 1, 1, {.sessionCode = "half"}, 0, 0, "half"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text + " " + std::to_string(c.session) + std::to_string(c.autoRemove));
-    fakeui::Reset(c.ui);
-    Parse(c.text, c.session, c.autoRemove);
-    EXPECT_EQ(fakeui::Count("AskSessionCode"), c.code == "123" ? 0 : 1);
-    EXPECT_EQ(SessionParameters.code, c.code);
-    EXPECT_EQ(SessionEnabled(), c.sessionAfter);
-    EXPECT_EQ(AutoRemoveEnabled(), c.autoRemoveAfter);
-  }
+    // A present code keeps both bytes. An asked copy keeps its files; OK enables the session, Cancel disables
+    // it.
+    const struct {
+        std::string text;
+        int session, autoRemove;
+        fakeui::Script ui;
+        int sessionAfter, autoRemoveAfter;
+        std::string code;
+    } cases[] = {
+        {"code(123)", 0, 0, {}, 0, 0, "123"},
+        {"code(123)", 0, 1, {}, 0, 1, "123"},
+        {"code(123)", 1, 0, {}, 1, 0, "123"},
+        {"code(123)", 1, 1, {}, 1, 1, "123"},
+        {kParameterBlockSample, 1, 1, {}, 0, 0, ""},
+        {"", 0, 1, {.sessionCode = "98 76", .sessionCodeConfirmed = true}, 1, 0, "98 76"},
+        {"code()url(http://h/)", 1, 1, {.sessionCode = "half"}, 0, 0, "half"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text + " " + std::to_string(c.session) + std::to_string(c.autoRemove));
+        fakeui::Reset(c.ui);
+        Parse(c.text, c.session, c.autoRemove);
+        EXPECT_EQ(fakeui::Count("AskSessionCode"), c.code == "123" ? 0 : 1);
+        EXPECT_EQ(SessionParameters.code, c.code);
+        EXPECT_EQ(SessionEnabled(), c.sessionAfter);
+        EXPECT_EQ(AutoRemoveEnabled(), c.autoRemoveAfter);
+    }
 }
 
 TEST_F(ParameterBlockTest, TextWithoutTerminatorStopsBeforeTheFlags) {
-  std::string text = "code(7)title(";
-  text.resize(kParameterTextSize, 'T');
-  Parse(text);
-  EXPECT_EQ(ParameterBlockText().size(), kParameterTextSize);
-  EXPECT_EQ(SessionParameters.title, std::string(kParameterTextSize - 13, 'T'));
-  EXPECT_EQ(SessionParameters.code, "7");
+    std::string text = "code(7)title(";
+    text.resize(kParameterTextSize, 'T');
+    Parse(text);
+    EXPECT_EQ(ParameterBlockText().size(), kParameterTextSize);
+    EXPECT_EQ(SessionParameters.title, std::string(kParameterTextSize - 13, 'T'));
+    EXPECT_EQ(SessionParameters.code, "7");
 }
 
 TEST(SessionRules, ModeAboveTwoIsOperatorAlsoBeyond32Bits) {
-  // A 32-bit conversion would wrap or clamp the long ones differently.
-  const std::pair<const char*, const char*> cases[] = {
-      {"3", "operator"}, {"2", "client"}, {"abc", "client"}, {"", "client"}, {"  7x", "operator"},
-      {"4294967296", "operator"}, {"99999999999999999999", "operator"}, {"-4294967296", "client"}};
-  for (const auto& [mode, role] : cases) EXPECT_STREQ(ClientRole(mode), role) << mode;
+    // A 32-bit conversion would wrap or clamp the long ones differently.
+    const std::pair<const char*, const char*> cases[] = {{"3", "operator"},
+                                                         {"2", "client"},
+                                                         {"abc", "client"},
+                                                         {"", "client"},
+                                                         {"  7x", "operator"},
+                                                         {"4294967296", "operator"},
+                                                         {"99999999999999999999", "operator"},
+                                                         {"-4294967296", "client"}};
+    for (const auto& [mode, role] : cases) EXPECT_STREQ(ClientRole(mode), role) << mode;
 }
 
 TEST(SessionRules, OnlyBlanksAndControlCharactersOfTheCodeAreEncoded) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"123456", "123456"}, {"a%b&c=d", "a%b&c=d"}, {"12 34", "12%2034"}, {"\t1\r\n\x7f", "%091%0D%0A%7F"}};
-  for (const auto& [code, encoded] : cases) EXPECT_EQ(EncodeSessionCode(code), encoded) << code;
+    const std::pair<const char*, const char*> cases[] = {
+        {"123456", "123456"}, {"a%b&c=d", "a%b&c=d"}, {"12 34", "12%2034"}, {"\t1\r\n\x7f", "%091%0D%0A%7F"}};
+    for (const auto& [code, encoded] : cases) EXPECT_EQ(EncodeSessionCode(code), encoded) << code;
 }
 
 TEST(SessionRules, PollUrlHasItsPartsInOrder) {
-  SessionParameters = R{"http://s/velmoran/", "54213", "", "", "de", "c d"};  // url owner title ac lang code
-  const std::string base = "http://s/velmoran/interfaces/web/isd/session.asp?t=";
-  EXPECT_EQ(BuildPollUrl("", 1234), base + "&c=c%20d&o=54213&l=de&1234");
-  EXPECT_EQ(BuildPollUrl("T1", 18446744073709551615ull), base + "T1&c=c%20d&o=54213&l=de&18446744073709551615");
+    SessionParameters =
+        R{"http://s/velmoran/", "54213", "", "", "de", "c d"};  // url owner title ac lang code
+    const std::string base = "http://s/velmoran/interfaces/web/isd/session.asp?t=";
+    EXPECT_EQ(BuildPollUrl("", 1234), base + "&c=c%20d&o=54213&l=de&1234");
+    EXPECT_EQ(BuildPollUrl("T1", 18446744073709551615ull),
+              base + "T1&c=c%20d&o=54213&l=de&18446744073709551615");
 }
 
 }  // namespace

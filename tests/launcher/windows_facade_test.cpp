@@ -124,8 +124,8 @@ TEST_F(Facade, CodeWindowReturnConfirmsAndTheNextRequestShowsTheEarlierText) {
     ASSERT_EQ(img.width, 350);
     ASSERT_EQ(img.height, 70);
     EXPECT_TRUE(PixelBecomes(id, 23, 35, kFocus)) << "the entry does not hold the focus";
-    EXPECT_EQ(Shot(id).At(30, 35), kWhite);        // entry background
-    EXPECT_EQ(Shot(id).At(5, 5), "200,200,200");   // dialog background
+    EXPECT_EQ(Shot(id).At(30, 35), kWhite);       // entry background
+    EXPECT_EQ(Shot(id).At(5, 5), "200,200,200");  // dialog background
     EXPECT_TRUE(user_->Run({"xprop", "-id", id, "WM_HINTS"}).output.find("icon") != std::string::npos);
     EXPECT_TRUE(user_->Run({"xprop", "-id", id, "WM_NORMAL_HINTS"}).output.find("350 by 70") !=
                 std::string::npos);
@@ -266,7 +266,8 @@ TEST_F(Facade, StatusWindowShowsTextAndEndsWhenTheInterfaceIsClosed) {
     const int before = rightEdge(Shot(id));
     EXPECT_LT(before, 25 + 6 * 13);  // "Connecting..."
     SetStatusText("Connection timeout exceeded");
-    EXPECT_TRUE(user_->WaitForPixels(id, Scratch(), [=](const Image& s) { return rightEdge(s) >= 25 + 6 * 26; }));
+    EXPECT_TRUE(
+        user_->WaitForPixels(id, Scratch(), [=](const Image& s) { return rightEdge(s) >= 25 + 6 * 26; }));
 
     CloseUserInterface();
     started_ = false;

@@ -68,7 +68,8 @@ public:
 
     // Clicks at (x, y) in the window's own coordinates (the frame is not counted).
     bool ClickAt(const std::string& id, int x, int y) const {
-        return Run({"xdotool", "mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"},
+        return Run({"xdotool", "mousemove", "--window", id, std::to_string(x), std::to_string(y), "click",
+                    "1"},
                    5000)
                    .exitCode == 0;
     }
@@ -123,7 +124,8 @@ public:
         int h = std::atoi(token().c_str());
         int max = std::atoi(token().c_str());
         ++pos;
-        if (w <= 0 || h <= 0 || max != 255 || data.size() < pos + static_cast<std::size_t>(w) * h * 3) return img;
+        if (w <= 0 || h <= 0 || max != 255 || data.size() < pos + static_cast<std::size_t>(w) * h * 3)
+            return img;
         img.width = w;
         img.height = h;
         img.rgb.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),

@@ -43,7 +43,8 @@ void Put(Bytes& m, size_t at, uint32_t v, int size) {
 }
 
 // A CHALLENGE_MESSAGE: the 48-byte fixed part, then AV pairs {id, UTF-16 value}.
-Bytes Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs = {}, uint32_t targetInfoOffset = 48) {
+Bytes Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs = {},
+                uint32_t targetInfoOffset = 48) {
     Bytes m(48, 0);
     const char sig[] = "NTLMSSP";
     std::copy(sig, sig + 8, m.begin());
@@ -71,20 +72,23 @@ TEST(ChallengeHeaders, RealHeaderSectionsAndPreferenceOrder) {
         uint32_t type;
         const char* challengeText;
     } cases[] = {
-        {Fixture("http-auth/moodle-squid27-407-basic-then-200.http"), A::AUTH_BASIC, "Squid proxy-caching web server"},
+        {Fixture("http-auth/moodle-squid27-407-basic-then-200.http"), A::AUTH_BASIC,
+         "Squid proxy-caching web server"},
         {Fixture("http-auth/pubnub-407-digest-qop.http"), A::AUTH_DIGEST, "testrealm@host.com"},
         {Fixture("http-auth/curl-test2056-401-negotiate-only.http"), A::AUTH_NONE, ""},
         {Fixture("http-auth/curl-test209-407-ntlm-type2-CC.http"), A::AUTH_NTLM_CHALLENGE, "CC"},
-        {Section("HTTP/1.1 407 x\r\nProxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"Corp\""), A::AUTH_BASIC,
-         "Corp"},
-        {Section("HTTP/1.1 401 Unauthorized\r\nWWW-AUTHENTICATE: BASIC REALM=\"Intranet Zone\""), A::AUTH_BASIC,
-         "Intranet Zone"},
-        {Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Digest realm=\"d\"\r\nProxy-Authenticate: NTLM"), A::AUTH_NTLM, ""},
+        {Section("HTTP/1.1 407 x\r\nProxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"Corp\""),
+         A::AUTH_BASIC, "Corp"},
+        {Section("HTTP/1.1 401 Unauthorized\r\nWWW-AUTHENTICATE: BASIC REALM=\"Intranet Zone\""),
+         A::AUTH_BASIC, "Intranet Zone"},
+        {Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Digest realm=\"d\"\r\nProxy-Authenticate: NTLM"),
+         A::AUTH_NTLM, ""},
         // No blank line, a blank line first, or a challenge only in a later section: none.
         {"HTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"A\"\r\n", A::AUTH_NONE, ""},
         {"\r\n\r\nProxy-Authenticate: Basic realm=\"A\"\r\n\r\n", A::AUTH_NONE, ""},
-        {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\nHTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"L\"\r\n\r\n", A::AUTH_NONE,
-         ""},
+        {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\nHTTP/1.1 407 x\r\nProxy-Authenticate: Basic "
+         "realm=\"L\"\r\n\r\n",
+         A::AUTH_NONE, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 200));
@@ -105,7 +109,8 @@ TEST(ChallengeHeaders, RealmSurvivesSectionsWithoutOne) {
     A c;
     Parse(c, Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"First\""));
     EXPECT_EQ(Parse(c, Section("HTTP/1.1 200 OK\r\nServer: x")), A::AUTH_NONE);
-    EXPECT_EQ(Parse(c, Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Basic charset=\"UTF-8\"")), A::AUTH_BASIC);
+    EXPECT_EQ(Parse(c, Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Basic charset=\"UTF-8\"")),
+              A::AUTH_BASIC);
     Parse(c, Section("HTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"open"));  // unclosed
     EXPECT_EQ(Narrow(c.GetChallengeText()), "First");
 
@@ -126,9 +131,10 @@ TEST(NtlmChallenge, PublishedAndBuiltMessagesGiveTheirDomains) {
         const char* domain;
     } cases[] = {
         {Challenge({{1, "SERVER"}, {2, "WORKGROUP"}, {0, ""}}), "WORKGROUP"},
-        {Challenge({{2, "EDGE"}}), "EDGE"},  // ends exactly at the end of the message
+        {Challenge({{2, "EDGE"}}), "EDGE"},        // ends exactly at the end of the message
         {Challenge({{0, ""}, {2, "OTHER"}}), ""},  // after the end-of-list pair
-        {Challenge({{1, "a"}, {3, "b"}, {4, "c"}, {1, "d"}, {2, "TOOLATE"}}), ""},  // the walk stops after four
+        {Challenge({{1, "a"}, {3, "b"}, {4, "c"}, {1, "d"}, {2, "TOOLATE"}}),
+         ""},  // the walk stops after four
     };
     for (const auto& k : cases) {
         for (bool pad : {true, false}) {
@@ -151,7 +157,7 @@ TEST(NtlmChallenge, HostileTruncatedAndForeignMessagesLeaveTheTextAlone) {
     hostile.push_back(Challenge({{2, "EVIL"}}));  // AvLen one byte too long
     Put(hostile.back(), 50, 9, 2);
     hostile.push_back(Challenge({{2, "EVIL"}}, 0xFFFFFFFEu));  // offset past the end, wraps when added to
-    hostile.push_back(Challenge({{2, "EVIL"}}));  // offset leaves fewer than 4 bytes for a pair
+    hostile.push_back(Challenge({{2, "EVIL"}}));               // offset leaves fewer than 4 bytes for a pair
     Put(hostile.back(), 44, static_cast<uint32_t>(hostile.back().size() - 3), 4);
     hostile.push_back(Challenge({{1, "S"}, {2, "EVIL"}}));  // a walked-past pair jumps beyond the end
     Put(hostile.back(), 50, 0xFFF0, 2);
@@ -169,7 +175,8 @@ TEST(NtlmChallenge, HostileTruncatedAndForeignMessagesLeaveTheTextAlone) {
     shortMsg.resize(47);
     type3[8] = 3;
     badSig[7] = 'X';
-    for (const std::string& text : {Base64(shortMsg), Base64(type3), Base64(badSig), std::string(), std::string("!!!!")}) {
+    for (const std::string& text :
+         {Base64(shortMsg), Base64(type3), Base64(badSig), std::string(), std::string("!!!!")}) {
         EXPECT_FALSE(c.ParseNtlmChallenge(text.c_str())) << text;
     }
     EXPECT_FALSE(c.ParseNtlmChallenge(nullptr));

@@ -33,7 +33,9 @@ RawServer::Answer BreakAfter(std::string response) {
 class DownloadHttp : public ::testing::Test {
 protected:
     void SetUp() override {
-        server->Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("hello body", "text/plain"); });
+        server->Get("/ok", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("hello body", "text/plain");
+        });
         server->Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.status = 302;
             res.set_header("Location", "/ok");
@@ -41,15 +43,17 @@ protected:
         server->Get("/forbidden", [](const httplib::Request&, httplib::Response& res) { res.status = 403; });
         const std::pair<const char*, std::string> challenges[] = {
             {"/basic", "Basic realm=\"Support Portal\""},
-            {"/digest", "Digest realm=\"digest@portal\", qop=\"auth\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\""},
+            {"/digest",
+             "Digest realm=\"digest@portal\", qop=\"auth\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\""},
             {"/ntlm", "NTLM " + ProxyHome::Trimmed(ProxyHome::Fixture("ntlm/curl-test209-CC.b64"))},
         };
         for (const auto& [path, challenge] : challenges) {
-            server->Get(path, [this, challenge = challenge](const httplib::Request& req, httplib::Response& res) {
-                Record(req);
-                res.status = 401;
-                res.set_header("WWW-Authenticate", challenge);
-            });
+            server->Get(path,
+                        [this, challenge = challenge](const httplib::Request& req, httplib::Response& res) {
+                            Record(req);
+                            res.status = 401;
+                            res.set_header("WWW-Authenticate", challenge);
+                        });
         }
         server->Post("/form", [this](const httplib::Request& req, httplib::Response& res) {
             Record(req);
@@ -92,7 +96,8 @@ TEST_F(DownloadHttp, StatusCodesMapToResults) {
     ByteBuffer buffer;
     ASSERT_TRUE(buffer.Append("stale", 5));
     ASSERT_EQ(d.DownloadToBuffer(server.url("/ok"), &buffer), CDownload::DOWNLOAD_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data), buffer.length + 1), std::string("hello body", 11));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data), buffer.length + 1),
+              std::string("hello body", 11));
     EXPECT_EQ(d.DownloadToBuffer(server.url("/forbidden"), &buffer), CDownload::DOWNLOAD_FORBIDDEN);
     EXPECT_EQ(buffer.length, 0u);
 }
@@ -125,7 +130,8 @@ TEST_F(DownloadHttp, BadUrlsUnknownSchemesAndClosedPorts) {
     const std::string port = std::to_string(testsupport::FreeTcpPort());
     for (const std::string scheme : {"ftp", "HTTP"}) {
         SCOPED_TRACE(scheme);
-        EXPECT_EQ(d.DownloadToBuffer(scheme + "://127.0.0.1:" + port + "/", body), CDownload::DOWNLOAD_FAILED);
+        EXPECT_EQ(d.DownloadToBuffer(scheme + "://127.0.0.1:" + port + "/", body),
+                  CDownload::DOWNLOAD_FAILED);
         EXPECT_EQ(d.GetProtocol(), scheme == "ftp" ? CDownload::PROTOCOL_UNKNOWN : CDownload::PROTOCOL_HTTP);
         EXPECT_NE(home.Log().find("could not connect: " + std::string(d.GetErrorText())), std::string::npos);
     }
@@ -141,9 +147,10 @@ TEST_F(DownloadHttp, TimeOutAndErrorTextOfTheLastTransfer) {
     EXPECT_EQ(d.DownloadToBuffer(silent.url(), body), CDownload::DOWNLOAD_TIMEOUT);
     EXPECT_NE(std::string(d.GetErrorText()).find("timed out"), std::string::npos);
     EXPECT_EQ(d.DownloadToBuffer(server.url("/forbidden"), body), CDownload::DOWNLOAD_FORBIDDEN);
-    EXPECT_STREQ(d.GetErrorText(),
-                 "Could not perform download: Forbidden. This may be caused by not having detected environment proxy "
-                 "settings correctly");
+    EXPECT_STREQ(
+        d.GetErrorText(),
+        "Could not perform download: Forbidden. This may be caused by not having detected environment proxy "
+        "settings correctly");
 }
 
 // No length announced: what arrived is the body; fewer bytes than announced:
@@ -154,7 +161,8 @@ TEST_F(DownloadHttp, ConnectionBrokenAfterTheStatusLine) {
         R result;
         const char* body;
     } cases[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\npartial but whole", CDownload::DOWNLOAD_OK, "partial but whole"},
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\npartial but whole", CDownload::DOWNLOAD_OK,
+         "partial but whole"},
         {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly this", CDownload::DOWNLOAD_TRANSFER_ERROR, ""},
         {"", CDownload::DOWNLOAD_FATAL, ""},
     };
@@ -209,7 +217,7 @@ TEST_F(DownloadHttp, FilesAreNeverWrittenThroughAPlantedLink) {
 
     EXPECT_EQ(testsupport::ReadFile(victim), "precious");
     EXPECT_EQ(testsupport::ReadFile(page), "hello body");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat(target.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -225,7 +233,8 @@ TEST_F(DownloadHttp, FilesThatCannotBeCreated) {
     home.Put("taken/keep", "x");  // a folder unlink cannot remove
     CDownload d;
     EXPECT_EQ(d.PostToFile(server.url("/form"), "a=1", inDir), CDownload::DOWNLOAD_FILE_OPEN_ERROR);
-    EXPECT_EQ(d.PostToFile(server.url("/form"), "a=1", inDir + "/no/dir"), CDownload::DOWNLOAD_FILE_OPEN_ERROR);
+    EXPECT_EQ(d.PostToFile(server.url("/form"), "a=1", inDir + "/no/dir"),
+              CDownload::DOWNLOAD_FILE_OPEN_ERROR);
     EXPECT_EQ(d.DownloadToFile(server.url("/ok"), inDir + "/no/dir"), CDownload::DOWNLOAD_FILE_OPEN_ERROR);
     EXPECT_STREQ(d.GetErrorText(), strerror(ENOENT));
     {
@@ -236,7 +245,7 @@ TEST_F(DownloadHttp, FilesThatCannotBeCreated) {
     // A failed POST is reported as such, with no complete-looking file.
     const std::string file = home.path() + "/failed.zip";
     EXPECT_EQ(d.PostToFile(server.url("/missing"), "a=1", file), CDownload::DOWNLOAD_FAILED);
-    struct stat st{};
+    struct stat st {};
     if (stat(file.c_str(), &st) == 0) {
         EXPECT_EQ(st.st_size, 0);
         EXPECT_EQ(st.st_mode & 0044, 0u);
@@ -246,13 +255,14 @@ TEST_F(DownloadHttp, FilesThatCannotBeCreated) {
 // Proxy variables alone, or a profile port without a host, mean a direct connection.
 TEST_F(DownloadHttp, NoDiscoveredHostMeansDirect) {
     RawServer fakeProxy(dltest::Reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"));
-    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY"}) home.Set(v, fakeProxy.url());
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY"})
+        home.Set(v, fakeProxy.url());
     for (bool portOnly : {false, true}) {
         SCOPED_TRACE(portOnly ? "port without host" : "variables only");
         if (portOnly) {
-            home.Put(".mozilla/firefox/p.default/prefs.js", "user_pref(\"network.proxy.http_port\", " +
-                                                               std::to_string(fakeProxy.port()) +
-                                                               ");\nuser_pref(\"network.proxy.type\", 1);\n");
+            home.Put(".mozilla/firefox/p.default/prefs.js",
+                     "user_pref(\"network.proxy.http_port\", " + std::to_string(fakeProxy.port()) +
+                         ");\nuser_pref(\"network.proxy.type\", 1);\n");
         }
         CDownload d;
         ProxySettings ps;
@@ -267,11 +277,14 @@ TEST_F(DownloadHttp, NoDiscoveredHostMeansDirect) {
 TEST(DownloadHttps, SelfSignedCertificateForAnotherHostIsAccepted) {
     ProxyHome home;
     dltest::HttpServer server(dltest::SelfSignedServer(home.path()));
-    server->Get("/secure", [](const httplib::Request&, httplib::Response& res) { res.set_content("over tls", "text/plain"); });
+    server->Get("/secure", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("over tls", "text/plain");
+    });
     server.Start();
     CDownload d;
     std::vector<char> body;
-    EXPECT_EQ(d.DownloadToBuffer(server.url("/secure", "https"), body), CDownload::DOWNLOAD_OK) << d.GetErrorText();
+    EXPECT_EQ(d.DownloadToBuffer(server.url("/secure", "https"), body), CDownload::DOWNLOAD_OK)
+        << d.GetErrorText();
     EXPECT_EQ(Str(body), "over tls");
     EXPECT_EQ(d.GetProtocol(), CDownload::PROTOCOL_HTTPS);
 }
@@ -282,7 +295,8 @@ TEST(DownloadFiles, PostToFileRefusesAnEntryItCannotRemove) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     ProxyHome home;
     const uid_t nobody = 65534;
-    const std::string sticky = home.path() + "/tmp", victim = home.path() + "/victim", target = sticky + "/RC_1.zip";
+    const std::string sticky = home.path() + "/tmp", victim = home.path() + "/victim",
+                      target = sticky + "/RC_1.zip";
     ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
     ASSERT_EQ(mkdir(sticky.c_str(), 0), 0);
     ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);

@@ -22,7 +22,8 @@ public:
         for (dltest::HttpServer* s : {&plain_, &tls_}) {
             (*s)->Get("/page", [this](const httplib::Request& req, httplib::Response& res) {
                 std::lock_guard<std::mutex> lock(mutex_);
-                credentials_ += req.get_header_value("Authorization") + req.get_header_value("Proxy-Authorization");
+                credentials_ +=
+                    req.get_header_value("Authorization") + req.get_header_value("Proxy-Authorization");
                 res.set_content("behind the proxy", "text/plain");
             });
             s->Start();
@@ -50,8 +51,11 @@ protected:
     }
     void TearDown() override {
         if (HasFailure() && proxy) {
-            std::cerr << "access.log:\n" << proxy->AccessLog() << "cache.log:\n" << proxy->CacheLog() << "\n"
-                      << "launcher log:\n" << home.Log() << "\n";
+            std::cerr << "access.log:\n"
+                      << proxy->AccessLog() << "cache.log:\n"
+                      << proxy->CacheLog() << "\n"
+                      << "launcher log:\n"
+                      << home.Log() << "\n";
         }
     }
 
@@ -82,7 +86,8 @@ TEST_P(ThroughSquid, CredentialsRoundTrip) {
                 EXPECT_EQ(d.DownloadToBuffer(url, body), CDownload::DOWNLOAD_OK) << d.GetErrorText();
                 EXPECT_EQ(Str(body), "behind the proxy");
             } else {
-                EXPECT_EQ(d.DownloadToBuffer(url, body), CDownload::DOWNLOAD_AUTH_REQUIRED) << d.GetErrorText();
+                EXPECT_EQ(d.DownloadToBuffer(url, body), CDownload::DOWNLOAD_AUTH_REQUIRED)
+                    << d.GetErrorText();
                 EXPECT_EQ(d.GetProxyAuthText(), "Support Proxy");
             }
         }
@@ -92,7 +97,8 @@ TEST_P(ThroughSquid, CredentialsRoundTrip) {
 
 INSTANTIATE_TEST_SUITE_P(Auth, ThroughSquid, ::testing::Values(SquidAuth::Basic, SquidAuth::Digest),
                          [](const ::testing::TestParamInfo<SquidAuth>& info) {
-                             return info.param == SquidAuth::Basic ? std::string("Basic") : std::string("Digest");
+                             return info.param == SquidAuth::Basic ? std::string("Basic")
+                                                                   : std::string("Digest");
                          });
 
 TEST(ThroughSquidNtlm, HandshakeNeedsCredentials) {
@@ -119,7 +125,8 @@ TEST(ThroughSquidNtlm, HandshakeNeedsCredentials) {
 TEST(ThroughNtlmProxy, DomainOfTheChallengeBecomesTheText) {
     const std::string challenge = ProxyHome::Trimmed(ProxyHome::Fixture("ntlm/ms-nlmp-4.2.4.3-Domain.b64"));
     dltest::RawServer ntlmProxy([&](int fd, const std::string& req, const std::atomic<bool>&) {
-        const bool negotiate = dltest::HeaderValue(req, "Proxy-Authorization").rfind("NTLM TlRMTVNTUAAB", 0) == 0;
+        const bool negotiate =
+            dltest::HeaderValue(req, "Proxy-Authorization").rfind("NTLM TlRMTVNTUAAB", 0) == 0;
         dltest::SendAll(fd, "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM" +
                                 (negotiate ? " " + challenge : "") + "\r\nContent-Length: 0\r\n\r\n");
         return true;
@@ -134,6 +141,7 @@ TEST(ThroughNtlmProxy, DomainOfTheChallengeBecomesTheText) {
 
     // The exchange: offer, then type 1 answered by the challenge, then type 3 refused.
     std::vector<std::string> seen;
-    for (const std::string& req : ntlmProxy.requests()) seen.push_back(dltest::HeaderValue(req, "Proxy-Authorization").substr(0, 17));
+    for (const std::string& req : ntlmProxy.requests())
+        seen.push_back(dltest::HeaderValue(req, "Proxy-Authorization").substr(0, 17));
     EXPECT_EQ(seen, (std::vector<std::string>{"", "NTLM TlRMTVNTUAAB", "NTLM TlRMTVNTUAAD"}));
 }

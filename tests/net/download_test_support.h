@@ -54,10 +54,10 @@ private:
 
 // An HTTPS server with a fresh self-signed certificate for another host name.
 inline std::unique_ptr<httplib::SSLServer> SelfSignedServer(const std::string& dir) {
-    const auto gen = testsupport::Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                       dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "2", "-subj",
-                                       "/CN=support.example.test"},
-                                      30000);
+    const auto gen = testsupport::Run(
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/key.pem", "-out",
+         dir + "/cert.pem", "-days", "2", "-subj", "/CN=support.example.test"},
+        30000);
     EXPECT_EQ(gen.exitCode, 0) << gen.output;
     return std::make_unique<httplib::SSLServer>((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str());
 }
@@ -76,7 +76,8 @@ inline std::optional<std::string> ReadRequest(int fd, const std::atomic<bool>& s
         if (end != std::string::npos) {
             const std::string head = Lower(data.substr(0, end));
             const size_t cl = head.find("\r\ncontent-length:");
-            if (data.size() >= end + 4 + (cl == std::string::npos ? 0 : strtoul(head.c_str() + cl + 17, nullptr, 10)))
+            if (data.size() >=
+                end + 4 + (cl == std::string::npos ? 0 : strtoul(head.c_str() + cl + 17, nullptr, 10)))
                 return data;
         }
         pollfd p{fd, POLLIN, 0};
@@ -125,7 +126,9 @@ public:
         for (auto& t : workers_) t.join();
         close(listenFd_);
     }
-    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path = "/") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
     int port() const { return port_; }
     std::vector<std::string> requests() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -16,12 +16,13 @@ const char kKde3[] = "kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc";
 const char kKioslaverc[] = ".kde/share/config/kioslaverc";
 const char kGconfXml[] = ".gconf/system/http_proxy/%gconf.xml";
 
-std::string Pref(const std::string& key, const std::string& value)
-{
+std::string Pref(const std::string& key, const std::string& value) {
     return "user_pref(\"" + key + "\", " + value + ");\n";
 }
 
-std::string Manual(const std::string& host) { return Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"" + host + "\""); }
+std::string Manual(const std::string& host) {
+    return Pref("network.proxy.type", "1") + Pref("network.proxy.http", "\"" + host + "\"");
+}
 
 // One settings file and what discovery should find with it; host null: nothing.
 struct Case {
@@ -39,16 +40,14 @@ protected:
     bool Load() { return settings.LoadProxySettings(); }
     bool Logged() const { return home.Log().find(kPortDefaultLine) != std::string::npos; }
 
-    void Expect(const char* host, uint32_t port)
-    {
+    void Expect(const char* host, uint32_t port) {
         EXPECT_EQ(host != nullptr, Load());
         EXPECT_EQ(host ? host : "(null)", std::string(settings.host ? settings.host : "(null)"));
         if (host) {
             EXPECT_EQ(port, settings.port);
         }
     }
-    void Run(const std::vector<Case>& cases)
-    {
+    void Run(const std::vector<Case>& cases) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.file) + ": " + c.content.substr(0, 120));
             home.Put(c.file, c.content);
@@ -62,8 +61,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Discovery, NothingConfiguredFindsNothingAndIgnoresProxyVariables)
-{
+TEST_F(Discovery, NothingConfiguredFindsNothingAndIgnoresProxyVariables) {
     home.MakeFolder(".mozilla/default/empty");
     home.MakeFolder(".opera");
     home.Set("http_proxy", "http://127.0.0.1:3128");  // no source points at it
@@ -74,8 +72,7 @@ TEST_F(Discovery, NothingConfiguredFindsNothingAndIgnoresProxyVariables)
     EXPECT_EQ("", home.Log());
 }
 
-TEST_F(Discovery, UnsetOrEmptyHomeCountsAsNotFound)
-{
+TEST_F(Discovery, UnsetOrEmptyHomeCountsAsNotFound) {
     // A settings tree in the working folder must not be taken for one under HOME.
     home.Put(kKioslaverc, ProxyHome::Fixture(kKde3));
     char cwd[4096];
@@ -89,9 +86,9 @@ TEST_F(Discovery, UnsetOrEmptyHomeCountsAsNotFound)
     EXPECT_EQ(nullptr, settings.host);
 }
 
-TEST_F(Discovery, MozillaNetscapeAndFirefoxProfiles)
-{
-    home.Put(".mozilla/default/abcd.slt/prefs.js", ProxyHome::Fixture("mozilla-prefs/richlamdev-kali.prefs.js"));
+TEST_F(Discovery, MozillaNetscapeAndFirefoxProfiles) {
+    home.Put(".mozilla/default/abcd.slt/prefs.js",
+             ProxyHome::Fixture("mozilla-prefs/richlamdev-kali.prefs.js"));
     Expect("127.0.0.1", 8080);
     EXPECT_EQ(PROXY_HTTP, settings.type);
     EXPECT_FALSE(Logged());  // the profile names port 8080 itself
@@ -116,10 +113,10 @@ TEST_F(Discovery, MozillaNetscapeAndFirefoxProfiles)
     EXPECT_EQ(PROXY_SOCKS, settings.type);
 }
 
-TEST_F(Discovery, NonManualProfileTypesEndTheSearchWithoutAHost)
-{
+TEST_F(Discovery, NonManualProfileTypesEndTheSearchWithoutAHost) {
     home.Put(kKioslaverc, ProxyHome::Fixture(kKde3));  // would be found if the search went on
-    const std::string stale = Pref("network.proxy.http", "\"stale.example\"") + Pref("network.proxy.http_port", "3128");
+    const std::string stale =
+        Pref("network.proxy.http", "\"stale.example\"") + Pref("network.proxy.http_port", "3128");
     const std::string pac = ProxyHome::Fixture("mozilla-prefs/webrtc-proxydetect-type2-pac.prefs.js");
     const char* profile = ".mozilla/firefox/q.default/prefs.js";
     for (const std::string& prefs :
@@ -137,15 +134,15 @@ TEST_F(Discovery, NonManualProfileTypesEndTheSearchWithoutAHost)
     Run({{profile, stale + Pref("network.proxy.type", "0"), "localhost2", 5865}});
 }
 
-TEST_F(Discovery, OperaIni)
-{
+TEST_F(Discovery, OperaIni) {
     home.Put(".opera/operaprefs.ini", "[Proxy]\nHTTP server=wrong.example:1\nUse HTTP=1\n");
     const std::string server = "[Proxy]\nHTTP Server=opera.example:8888\n";
     const std::string longHost(5000, 'h');
     Run({
         {".opera/opera6.ini", ProxyHome::Fixture(kOpera), "localhost", 4444},
         {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=1\n", nullptr, 0},
-        {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=0\n", "opera.example", 8888},
+        {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=0\n", "opera.example",
+         8888},
         {".opera/opera6.ini", server + "Use HTTP=0\n", nullptr, 0},
         // No colon: no port read from whatever follows the host.
         {".opera/opera6.ini", "[Proxy]\nHTTP server=" + longHost + "\nUse HTTP=1\n", longHost.c_str(), 8080},
@@ -153,15 +150,15 @@ TEST_F(Discovery, OperaIni)
     EXPECT_TRUE(Logged());
 }
 
-TEST_F(Discovery, KdeManualAndEnvironmentForms)
-{
+TEST_F(Discovery, KdeManualAndEnvironmentForms) {
     const std::string longHost(20000, 'k');
     const std::string manual = "[Proxy Settings]\nProxyType=1\nhttpProxy=http://";
     const std::string env = ProxyHome::Fixture("kde-kioslaverc/chromium-kde-type4-http_proxy.kioslaverc");
     Run({
         {kKioslaverc, ProxyHome::Fixture(kKde3), "localhost2", 5865},
         // KDE 4 and later: a blank before the port.
-        {kKioslaverc, ProxyHome::Fixture("kde-kioslaverc/jinxinkingG-kde5-type1-space.kioslaverc"), "127.0.0.1", 7890},
+        {kKioslaverc, ProxyHome::Fixture("kde-kioslaverc/jinxinkingG-kde5-type1-space.kioslaverc"),
+         "127.0.0.1", 7890},
         {kKioslaverc, manual + "10.0.0.1:3128\n", "10.0.0.1", 3128},
         {kKioslaverc, manual + longHost + ":81\n", longHost.c_str(), 81},
         {kKioslaverc, env, nullptr, 0},  // type 4 with the variable unset
@@ -182,27 +179,29 @@ TEST_F(Discovery, KdeManualAndEnvironmentForms)
 
     for (const char* type : {"0", "2", "3", "7"}) {
         SCOPED_TRACE(type);
-        home.Put(kKioslaverc, std::string("ProxyType=") + type + "\nhttpProxy=http://10.0.0.1:3128\nProxy Config Script=http://a/b.pac\n");
+        home.Put(kKioslaverc, std::string("ProxyType=") + type +
+                                  "\nhttpProxy=http://10.0.0.1:3128\nProxy Config Script=http://a/b.pac\n");
         Expect(nullptr, 0);
         EXPECT_EQ(type[0] == '7' ? PROXY_HTTP : PROXY_NONE, settings.type);
     }
 }
 
-TEST_F(Discovery, GnomeSettingsFile)
-{
+TEST_F(Discovery, GnomeSettingsFile) {
     ProxySettings::SetGnomeCommand(nullptr);  // the pipe cannot be made: read the file
     home.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
     // A bypass list after the host entry leaves the host alone; not enabled: on to Netscape.
     const std::string chisimba = ProxyHome::Fixture("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml");
     std::string dotted = chisimba;
     dotted.replace(dotted.find("cache.uwc.ac.za"), 15, "192.168.1.10");
-    dotted.insert(dotted.find("</gconf>"), "<entry name=\"port\" mtime=\"1\" type=\"int\" value=\"3128\"/>\n"
-                                           "<entry name=\"ignore_hosts\" mtime=\"1\" type=\"list\" ltype=\"string\">\n"
-                                           "<li type=\"string\"><stringvalue>localhost</stringvalue></li></entry>\n");
+    dotted.insert(dotted.find("</gconf>"),
+                  "<entry name=\"port\" mtime=\"1\" type=\"int\" value=\"3128\"/>\n"
+                  "<entry name=\"ignore_hosts\" mtime=\"1\" type=\"list\" ltype=\"string\">\n"
+                  "<li type=\"string\"><stringvalue>localhost</stringvalue></li></entry>\n");
     std::string disabled = dotted;
     disabled.replace(disabled.find("true", disabled.find("use_http_proxy")), 4, "false");
     Run({
-        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"), "www-proxy.us.oracle.com", 80},
+        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"),
+         "www-proxy.us.oracle.com", 80},
         {kGconfXml, chisimba, "cache.uwc.ac.za", 8080},
         {kGconfXml, dotted, "192.168.1.10", 3128},
         {kGconfXml, disabled, "localhost", 5865},
@@ -210,10 +209,10 @@ TEST_F(Discovery, GnomeSettingsFile)
     EXPECT_TRUE(Logged());
 }
 
-TEST_F(Discovery, GnomeCommandOutput)
-{
+TEST_F(Discovery, GnomeCommandOutput) {
     home.Put(".netscape/preferences.js", ProxyHome::Fixture(kNetscape));
-    const std::string fixture = std::string(SA_FIXTURES_DIR) + "/gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt";
+    const std::string fixture =
+        std::string(SA_FIXTURES_DIR) + "/gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt";
     ProxySettings::SetGnomeCommand(("cat '" + fixture + "'").c_str());
     Expect("${PROXYSERVER}", 81);
     EXPECT_EQ(PROXY_HTTP, settings.type);
@@ -221,24 +220,25 @@ TEST_F(Discovery, GnomeCommandOutput)
     // Output larger than one read piece, keys in any case; the value "true" is exact.
     ProxySettings::SetGnomeCommand(("cat '" + home.path() + "/out.txt'").c_str());
     Run({
-        {"out.txt", std::string(3000, '#') + "\n HOST = gnome.example\n Port = 3129\n use_http_proxy = true\n", "gnome.example", 3129},
+        {"out.txt",
+         std::string(3000, '#') + "\n HOST = gnome.example\n Port = 3129\n use_http_proxy = true\n",
+         "gnome.example", 3129},
         {"out.txt", " host = gnome.example\n port = 3129\n use_http_proxy = True\n", "localhost", 5865},
     });
 }
 
-TEST_F(Discovery, SourceOrder)
-{
+TEST_F(Discovery, SourceOrder) {
     ProxySettings::SetGnomeCommand(nullptr);
     const Case order[] = {
-        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"), "www-proxy.us.oracle.com", 80},
+        {kGconfXml, ProxyHome::Fixture("gnome-gconf/gourav91-tabs-port80-enabled.gconf.xml"),
+         "www-proxy.us.oracle.com", 80},
         {".mozilla/default/m.slt/prefs.js", Manual("mozilla.example"), "mozilla.example", 8080},
         {".netscape/preferences.js", ProxyHome::Fixture(kNetscape), "localhost", 5865},
         {".mozilla/firefox/f.default/prefs.js", Manual("firefox.example"), "firefox.example", 8080},
         {".opera/opera6.ini", ProxyHome::Fixture(kOpera), "localhost", 4444},
         {kKioslaverc, ProxyHome::Fixture(kKde3), "localhost2", 5865},
     };
-    for (const Case& c : order)
-        home.Put(c.file, c.content);
+    for (const Case& c : order) home.Put(c.file, c.content);
     for (const Case& c : order) {
         SCOPED_TRACE(c.file);
         Expect(c.host, c.port);
@@ -247,8 +247,7 @@ TEST_F(Discovery, SourceOrder)
     EXPECT_FALSE(Load());
 }
 
-TEST_F(Discovery, LongLinesAndHostCleanUp)
-{
+TEST_F(Discovery, LongLinesAndHostCleanUp) {
     const std::string longComment = "// " + std::string(100000, 'c') + "\n";
     const char* prefs = ".netscape/preferences.js";
     Run({
@@ -258,15 +257,15 @@ TEST_F(Discovery, LongLinesAndHostCleanUp)
         {prefs, Manual("http://proxy.example:3130/path"), "proxy.example", 3130},
         {prefs, Manual("proxy.example:3131"), "proxy.example", 3131},
         // A port from the profile wins over one inside the host text.
-        {prefs, Manual("proxy.example:3131") + Pref("network.proxy.http_port", "3128"), "proxy.example", 3128},
+        {prefs, Manual("proxy.example:3131") + Pref("network.proxy.http_port", "3128"), "proxy.example",
+         3128},
         // Nothing left of the host: no proxy, and no empty host either.
         {prefs, Manual("http:///"), nullptr, 0},
     });
 }
 
 // Copies own their host; discovery keeps the credentials the user typed.
-TEST(ProxySettingsRecord, CopiesAndCredentials)
-{
+TEST(ProxySettingsRecord, CopiesAndCredentials) {
     ProxyHome home;
     ProxySettings::SetGnomeCommand("true");
     ProxySettings a;

@@ -12,21 +12,19 @@ namespace {
 // on the files under HOME/.gconf directly and starts no daemon.
 class GconfTool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "GCONF_CONFIG_SOURCE"})
             unsetenv(name);
     }
 
-    void Set(const std::string& key, const char* type, const std::string& value)
-    {
-        auto r = testsupport::Run({"gconftool-2", "--set", "/system/http_proxy/" + key, "--type", type, value}, 20000);
+    void Set(const std::string& key, const char* type, const std::string& value) {
+        auto r = testsupport::Run(
+            {"gconftool-2", "--set", "/system/http_proxy/" + key, "--type", type, value}, 20000);
         ASSERT_FALSE(r.timedOut);
         ASSERT_EQ(0, r.exitCode) << r.output;
     }
 
-    void Expect(const char* host, uint32_t port)
-    {
+    void Expect(const char* host, uint32_t port) {
         ASSERT_TRUE(settings.LoadProxySettings());
         EXPECT_EQ(PROXY_HTTP, settings.type);
         EXPECT_STREQ(host, settings.host);
@@ -39,8 +37,7 @@ protected:
 
 }  // namespace
 
-TEST_F(GconfTool, ValuesSetWithGconftoolAreFound)
-{
+TEST_F(GconfTool, ValuesSetWithGconftoolAreFound) {
     home.Put(".netscape/preferences.js", ProxyHome::Fixture("netscape-prefs/jigdo-netscape4.preferences.js"));
     Set("host", "string", "gnome.example");
     Set("port", "int", "3128");
@@ -55,11 +52,11 @@ TEST_F(GconfTool, ValuesSetWithGconftoolAreFound)
     Expect("localhost", 5865);
 }
 
-TEST_F(GconfTool, MissingGconftoolPassesToTheNextSource)
-{
+TEST_F(GconfTool, MissingGconftoolPassesToTheNextSource) {
     Set("host", "string", "gnome.example");
     Set("use_http_proxy", "bool", "true");
-    home.Put(".kde/share/config/kioslaverc", ProxyHome::Fixture("kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc"));
+    home.Put(".kde/share/config/kioslaverc",
+             ProxyHome::Fixture("kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc"));
     home.Set("PATH", home.path() + "/no-such-bin");
     Expect("localhost2", 5865);
 }

@@ -16,46 +16,40 @@
 
 class ProxyHome {
 public:
-    ProxyHome()
-    {
-        for (const char* name : {"HOME", "PATH", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                                 "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    ProxyHome() {
+        for (const char* name : {"HOME", "PATH", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                 "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
             const char* v = getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-            if (std::string(name) != "HOME" && std::string(name) != "PATH")
-                unsetenv(name);
+            if (std::string(name) != "HOME" && std::string(name) != "PATH") unsetenv(name);
         }
         setenv("HOME", dir_.path().c_str(), 1);
         LogInit("proxy-test.log", false, true);
     }
-    ~ProxyHome()
-    {
+    ~ProxyHome() {
         LogInit("", false, false);
         ProxySettings::RestoreGnomeCommand();
-        for (const auto& [name, value] : saved_)
-            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+        for (const auto& [name, value] : saved_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 
     const std::string& path() const { return dir_.path(); }
     void Set(const char* name, const std::string& value) const { setenv(name, value.c_str(), 1); }
 
     // Writes a file under HOME, making its folders.
-    void Put(const std::string& relative, const std::string& content) const
-    {
+    void Put(const std::string& relative, const std::string& content) const {
         const std::filesystem::path full = dir_.path() + "/" + relative;
         std::filesystem::create_directories(full.parent_path());
         testsupport::WriteFile(full.string(), content);
     }
-    void MakeFolder(const std::string& relative) const { std::filesystem::create_directories(dir_.path() + "/" + relative); }
+    void MakeFolder(const std::string& relative) const {
+        std::filesystem::create_directories(dir_.path() + "/" + relative);
+    }
 
-    static std::string Fixture(const std::string& name)
-    {
+    static std::string Fixture(const std::string& name) {
         return testsupport::ReadFile(std::string(SA_FIXTURES_DIR) + "/" + name);
     }
-    static std::string Trimmed(std::string s)
-    {
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
+    static std::string Trimmed(std::string s) {
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         return s;
     }
 
@@ -66,4 +60,5 @@ private:
     std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
-inline const char* const kPortDefaultLine = "[PS:LoadProxySettings] Unable to read proxy port. Defaulting to port 8080";
+inline const char* const kPortDefaultLine =
+    "[PS:LoadProxySettings] Unable to read proxy port. Defaulting to port 8080";

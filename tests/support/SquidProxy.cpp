@@ -61,8 +61,7 @@ std::string Config(const std::string& dir, int port, SquidAuth auth, const std::
       << "logfile_rotate 0\n"
       << "shutdown_lifetime 0 seconds\n";
     switch (auth) {
-    case SquidAuth::None:
-        break;
+    case SquidAuth::None: break;
     case SquidAuth::Basic:
         c << "auth_param basic program " << kHelperDir << "/basic_ncsa_auth " << dir << "/passwd\n"
           << "auth_param basic children 2\n"
@@ -92,8 +91,9 @@ std::string Config(const std::string& dir, int port, SquidAuth auth, const std::
 
 const std::string& SquidProxy::LastError() { return ErrorText(); }
 
-std::unique_ptr<SquidProxy> SquidProxy::Start(SquidAuth auth, const std::string& user, const std::string& password,
-                                              const std::string& realm, int timeoutMs) {
+std::unique_ptr<SquidProxy> SquidProxy::Start(SquidAuth auth, const std::string& user,
+                                              const std::string& password, const std::string& realm,
+                                              int timeoutMs) {
     ErrorText().clear();
     std::unique_ptr<SquidProxy> proxy(new SquidProxy());
 

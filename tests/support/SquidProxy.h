@@ -35,8 +35,7 @@ public:
     // (LastError() then says why). user/password are ignored for None and Ntlm.
     static std::unique_ptr<SquidProxy> Start(SquidAuth auth, const std::string& user = "",
                                              const std::string& password = "",
-                                             const std::string& realm = "Squid proxy",
-                                             int timeoutMs = 15000);
+                                             const std::string& realm = "Squid proxy", int timeoutMs = 15000);
     static const std::string& LastError();
 
     ~SquidProxy();  // stops squid (SIGTERM, then SIGKILL) and removes its folder

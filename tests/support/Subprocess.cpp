@@ -59,7 +59,8 @@ void ApplyEnv(const std::vector<std::string>& extraEnv) {
 }  // namespace
 
 std::unique_ptr<Process> Process::Start(const std::vector<std::string>& argv,
-                                        const std::vector<std::string>& extraEnv, const std::string& logFile) {
+                                        const std::vector<std::string>& extraEnv,
+                                        const std::string& logFile) {
     if (argv.empty()) return nullptr;
     int outFd = logFile.empty() ? open("/dev/null", O_WRONLY | O_CLOEXEC)
                                 : open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

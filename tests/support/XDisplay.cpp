@@ -87,7 +87,8 @@ std::string readAll(const std::string& path) {
     if (fd < 0) return out;
     char buf[1024];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0 && out.size() < 4096) out.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0 && out.size() < 4096)
+        out.append(buf, static_cast<std::size_t>(n));
     close(fd);
     return out;
 }
@@ -133,9 +134,9 @@ bool XDisplay::startServer(int timeoutMs) {
         return false;
     }
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp"},
-                  environmentWith(""));  // the pipe's write end is inherited
+    xvfb_ = spawn(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        environmentWith(""));  // the pipe's write end is inherited
     close(fds[1]);
     if (xvfb_ < 0) {
         close(fds[0]);
@@ -192,7 +193,8 @@ bool XDisplay::startWindowManager(int timeoutMs) {
             return false;
         }
         if (msLeft(deadline) == 0) {
-            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) + "): " + readAll(errFile);
+            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) +
+                     "): " + readAll(errFile);
             unlink(errFile.c_str());
             return false;
         }

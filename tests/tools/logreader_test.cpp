@@ -13,58 +13,59 @@ namespace {
 
 class LogReader : public ::testing::Test {
 protected:
-  void SetUp() override {
-    setenv("HOME", home.path().c_str(), 1);
-    LogInit("exe.log", true, true);
-    LogWrite("--->");
-    LogWrite("Session code %s", "123456");
-    LogWrite("<---");
-    LogInit("", false, true);
-  }
-  // Runs the reader (LOGREADER_COMMAND: '|'-separated words, maybe led by an emulator).
-  testsupport::RunResult Read(const std::vector<std::string>& args) {
-    std::vector<std::string> argv;
-    std::istringstream words(LOGREADER_COMMAND);
-    for (std::string w; std::getline(words, w, '|');)
-      if (!w.empty()) argv.push_back(w);
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto r = testsupport::Run(argv, 20000, {"HOME=" + home.path(), "TMPDIR=" + home.path()});
-    EXPECT_FALSE(r.timedOut);
-    return r;
-  }
-  testsupport::TempDir home;
-  std::string log = home.path() + "/ZEL/exe.log";
+    void SetUp() override {
+        setenv("HOME", home.path().c_str(), 1);
+        LogInit("exe.log", true, true);
+        LogWrite("--->");
+        LogWrite("Session code %s", "123456");
+        LogWrite("<---");
+        LogInit("", false, true);
+    }
+    // Runs the reader (LOGREADER_COMMAND: '|'-separated words, maybe led by an emulator).
+    testsupport::RunResult Read(const std::vector<std::string>& args) {
+        std::vector<std::string> argv;
+        std::istringstream words(LOGREADER_COMMAND);
+        for (std::string w; std::getline(words, w, '|');)
+            if (!w.empty()) argv.push_back(w);
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto r = testsupport::Run(argv, 20000, {"HOME=" + home.path(), "TMPDIR=" + home.path()});
+        EXPECT_FALSE(r.timedOut);
+        return r;
+    }
+    testsupport::TempDir home;
+    std::string log = home.path() + "/ZEL/exe.log";
 };
 
 TEST_F(LogReader, PrintsTheLinesOfAnIntactLog) {
-  const auto r = Read({log});
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  const std::size_t a = r.output.find(" --->\r\n"), b = r.output.find(" Session code 123456\r\n");
-  const std::size_t c = r.output.find(" <---\r\n");
-  ASSERT_NE(c, std::string::npos) << r.output;
-  EXPECT_LT(a, b);
-  EXPECT_LT(b, c);
-  EXPECT_EQ(r.output.find("Error"), std::string::npos);
+    const auto r = Read({log});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::size_t a = r.output.find(" --->\r\n"), b = r.output.find(" Session code 123456\r\n");
+    const std::size_t c = r.output.find(" <---\r\n");
+    ASSERT_NE(c, std::string::npos) << r.output;
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_EQ(r.output.find("Error"), std::string::npos);
 
-  // Without an argument it reads the launcher's own log under $HOME, and removes its report.
-  const auto d = Read({});
-  EXPECT_EQ(d.exitCode, 0);
-  EXPECT_EQ(d.output, r.output);
-  EXPECT_EQ(testsupport::Run({"sh", "-c", "ls \"$0\" | grep -c logreader", home.path()}, 5000).output, "0\n");
+    // Without an argument it reads the launcher's own log under $HOME, and removes its report.
+    const auto d = Read({});
+    EXPECT_EQ(d.exitCode, 0);
+    EXPECT_EQ(d.output, r.output);
+    EXPECT_EQ(testsupport::Run({"sh", "-c", "ls \"$0\" | grep -c logreader", home.path()}, 5000).output,
+              "0\n");
 }
 
 TEST_F(LogReader, FailsOnDamagedOrMissingLogs) {
-  std::string content = testsupport::ReadFile(log);
-  const std::size_t second = content.find("\r\n") + 2;
-  content.erase(second, content.find("\r\n", second) + 2 - second); // delete line 2
-  ASSERT_TRUE(testsupport::WriteFile(log, content, 0600));
-  const auto r = Read({log});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.output.find(" --->\r\n"), std::string::npos);
-  EXPECT_NE(r.output.find("Error on data validation (line 2)"), std::string::npos) << r.output;
+    std::string content = testsupport::ReadFile(log);
+    const std::size_t second = content.find("\r\n") + 2;
+    content.erase(second, content.find("\r\n", second) + 2 - second);  // delete line 2
+    ASSERT_TRUE(testsupport::WriteFile(log, content, 0600));
+    const auto r = Read({log});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.output.find(" --->\r\n"), std::string::npos);
+    EXPECT_NE(r.output.find("Error on data validation (line 2)"), std::string::npos) << r.output;
 
-  EXPECT_EQ(Read({home.path() + "/nothing.log"}).exitCode, 2);
-  EXPECT_EQ(Read({"a", "b"}).exitCode, 2);
+    EXPECT_EQ(Read({home.path() + "/nothing.log"}).exitCode, 2);
+    EXPECT_EQ(Read({"a", "b"}).exitCode, 2);
 }
 
-} // namespace
+}  // namespace

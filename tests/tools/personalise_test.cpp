@@ -19,50 +19,73 @@ const std::string kLauncher = SA_BINARY_DIR "/launcher/launcher";
 const std::string kTool = SA_BINARY_DIR "/tools/personalise";
 
 TEST(Personalise, WritesTheItemsAndFlagsIntoACopyAndNothingElse) {
-  testsupport::TempDir temp;
-  const std::string copy = temp / "copy";
-  const auto r = testsupport::Run({kTool, kLauncher, copy, "--url", "http://127.0.0.1:8/velmoran/", "--lang", "de",
-                                   "--owner", "77", "--code", "12 34", "--ac", "4242", "--title", "A B", "--cownerid",
-                                   "77__site", "--session-enabled", "0", "--auto-remove", "1"},
-                                  30000);
-  ASSERT_EQ(r.exitCode, 0) << r.output;
+    testsupport::TempDir temp;
+    const std::string copy = temp / "copy";
+    const auto r = testsupport::Run({kTool,
+                                     kLauncher,
+                                     copy,
+                                     "--url",
+                                     "http://127.0.0.1:8/velmoran/",
+                                     "--lang",
+                                     "de",
+                                     "--owner",
+                                     "77",
+                                     "--code",
+                                     "12 34",
+                                     "--ac",
+                                     "4242",
+                                     "--title",
+                                     "A B",
+                                     "--cownerid",
+                                     "77__site",
+                                     "--session-enabled",
+                                     "0",
+                                     "--auto-remove",
+                                     "1"},
+                                    30000);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
 
-  std::string expected = ReadFile(kLauncher);
-  std::string block = "url(http://127.0.0.1:8/velmoran/)lang(de)owner(77)code(12 34)ac(4242)title(A B)cownerid(77__site)";
-  block.resize(kParameterBlockSize, '\0');
-  block[kSessionEnabledOffset] = 0;
-  block[kAutoRemoveEnabledOffset] = 1;
-  expected.replace(expected.find(std::string(kParameterBlockSample)), kParameterBlockSize, block);
-  EXPECT_TRUE(ReadFile(copy) == expected);
-  struct stat st {};
-  ASSERT_EQ(stat(copy.c_str(), &st), 0);
-  EXPECT_NE(st.st_mode & S_IXUSR, 0u);
+    std::string expected = ReadFile(kLauncher);
+    std::string block =
+        "url(http://127.0.0.1:8/velmoran/)lang(de)owner(77)code(12 34)ac(4242)title(A B)cownerid(77__site)";
+    block.resize(kParameterBlockSize, '\0');
+    block[kSessionEnabledOffset] = 0;
+    block[kAutoRemoveEnabledOffset] = 1;
+    expected.replace(expected.find(std::string(kParameterBlockSample)), kParameterBlockSize, block);
+    EXPECT_TRUE(ReadFile(copy) == expected);
+    struct stat st {};
+    ASSERT_EQ(stat(copy.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IXUSR, 0u);
 }
 
 TEST(Personalise, RefusesWhatWouldNotReadBackAndWritesNothing) {
-  testsupport::TempDir temp;
-  const std::string out = temp / "out", launcher = ReadFile(kLauncher);
-  ASSERT_TRUE(testsupport::WriteFile(temp / "double", launcher + launcher, 0755));
-  ASSERT_EQ(testsupport::Run({kTool, kLauncher, temp / "copy", "--code", "1"}, 30000).exitCode, 0);
-  const struct { std::string input; std::vector<std::string> args; std::string message; } cases[] = {
-      {kLauncher, {"--title", "a)b"}, "must not contain"},
-      {kLauncher, {"--code", "x(1"}, "must not contain"},
-      {kLauncher, {"--title", std::string(1010, 't'), "--code", "1"}, "at most 1023"},  // 1024 with code(1)
-      {kLauncher, {"--auto-remove", "2"}, "0 or 1"},
-      {temp / "double", {"--code", "1"}, "2 candidate"},  // which block the launcher reads is unknown
-      {temp / "copy", {"--code", "1"}, "no parameter block"},  // a copy is no fresh build any more
-      {kLauncher, {"--title", std::string(1009, 'f'), "--code", "1"}, ""},  // exactly 1023 still fit
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    std::vector<std::string> argv = {kTool, c.input, out};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const auto r = testsupport::Run(argv, 30000);
-    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
-    EXPECT_EQ(r.exitCode == 0, c.message.empty()) << r.output;
-    EXPECT_EQ(access(out.c_str(), F_OK) == 0, c.message.empty());
-    unlink(out.c_str());
-  }
+    testsupport::TempDir temp;
+    const std::string out = temp / "out", launcher = ReadFile(kLauncher);
+    ASSERT_TRUE(testsupport::WriteFile(temp / "double", launcher + launcher, 0755));
+    ASSERT_EQ(testsupport::Run({kTool, kLauncher, temp / "copy", "--code", "1"}, 30000).exitCode, 0);
+    const struct {
+        std::string input;
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {kLauncher, {"--title", "a)b"}, "must not contain"},
+        {kLauncher, {"--code", "x(1"}, "must not contain"},
+        {kLauncher, {"--title", std::string(1010, 't'), "--code", "1"}, "at most 1023"},  // 1024 with code(1)
+        {kLauncher, {"--auto-remove", "2"}, "0 or 1"},
+        {temp / "double", {"--code", "1"}, "2 candidate"},       // which block the launcher reads is unknown
+        {temp / "copy", {"--code", "1"}, "no parameter block"},  // a copy is no fresh build any more
+        {kLauncher, {"--title", std::string(1009, 'f'), "--code", "1"}, ""},  // exactly 1023 still fit
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> argv = {kTool, c.input, out};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const auto r = testsupport::Run(argv, 30000);
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_EQ(r.exitCode == 0, c.message.empty()) << r.output;
+        EXPECT_EQ(access(out.c_str(), F_OK) == 0, c.message.empty());
+        unlink(out.c_str());
+    }
 }
 
 }  // namespace
