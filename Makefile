@@ -28,7 +28,7 @@ format: bootstrap
 check-format: bootstrap
 	scripts/format --check
 
-check: check-default check-i386
+check: check-format check-default check-i386
 
 asan: bootstrap
 	cmake --preset asan
