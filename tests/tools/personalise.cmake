@@ -7,5 +7,7 @@ add_dependencies(built_launcher_test launcher)
 sa_add_gtest(personalise_test LABEL integration TIMEOUT 60
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/personalise_test.cpp
   LIBS testsupport)
-target_include_directories(personalise_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
-add_dependencies(personalise_test launcher personalise)
+if(TARGET personalise_test)
+  target_include_directories(personalise_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
+  add_dependencies(personalise_test ${SA_LAUNCHER_TARGET} personalise)
+endif()
