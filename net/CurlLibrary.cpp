@@ -3,7 +3,8 @@
 namespace {
 
 const LoadedLibrary<CurlFunctions>& Instance() {
-    static const LoadedLibrary<CurlFunctions> loaded{"libcurl.so.4", "libcurl-nss.so.4"};
+    static const LoadedLibrary<CurlFunctions> loaded{"libcurl.so.4", "libcurl-gnutls.so.4",
+                                                     "libcurl-nss.so.4"};
     return loaded;
 }
 
