@@ -8,16 +8,16 @@
 
 #include "DynamicLibrary.h"
 
-#define SA_CRYPTO_FUNCTIONS(F) \
-    F(EVP_Digest)              \
-    F(EVP_md5)                 \
-    F(EVP_aes_128_ecb)         \
-    F(EVP_aes_192_ecb)         \
-    F(EVP_aes_256_ecb)         \
-    F(EVP_CIPHER_CTX_new)      \
-    F(EVP_CIPHER_CTX_free)     \
+#define SA_CRYPTO_FUNCTIONS(F)    \
+    F(EVP_Digest)                 \
+    F(EVP_md5)                    \
+    F(EVP_aes_128_ecb)            \
+    F(EVP_aes_192_ecb)            \
+    F(EVP_aes_256_ecb)            \
+    F(EVP_CIPHER_CTX_new)         \
+    F(EVP_CIPHER_CTX_free)        \
     F(EVP_CIPHER_CTX_set_padding) \
-    F(EVP_CipherInit_ex)       \
+    F(EVP_CipherInit_ex)          \
     F(EVP_CipherUpdate)
 
 SA_DYNAMIC_TABLE(CryptoFunctions, SA_CRYPTO_FUNCTIONS)

@@ -61,16 +61,16 @@ struct LoadedLibrary {
 #define SA_DYNAMIC_ASSIGN(name) name = reinterpret_cast<decltype(name)>(addresses[i++]);
 
 // struct Type { <one pointer per function of LIST>; bool Load(library, sonames); }
-#define SA_DYNAMIC_TABLE(Type, LIST)                                                      \
-    struct Type {                                                                         \
-        LIST(SA_DYNAMIC_POINTER)                                                          \
+#define SA_DYNAMIC_TABLE(Type, LIST)                                                     \
+    struct Type {                                                                        \
+        LIST(SA_DYNAMIC_POINTER)                                                         \
         bool Load(DynamicLibrary& library, std::initializer_list<const char*> sonames) { \
-            static constexpr const char* kNames[] = {LIST(SA_DYNAMIC_NAME)};              \
-            constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];              \
-            void* addresses[kCount] = {};                                                 \
-            if (!library.Open(sonames, kNames, kCount, addresses)) return false;          \
-            std::size_t i = 0;                                                            \
-            LIST(SA_DYNAMIC_ASSIGN)                                                       \
-            return true;                                                                  \
-        }                                                                                 \
+            static constexpr const char* kNames[] = {LIST(SA_DYNAMIC_NAME)};             \
+            constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];             \
+            void* addresses[kCount] = {};                                                \
+            if (!library.Open(sonames, kNames, kCount, addresses)) return false;         \
+            std::size_t i = 0;                                                           \
+            LIST(SA_DYNAMIC_ASSIGN)                                                      \
+            return true;                                                                 \
+        }                                                                                \
     };

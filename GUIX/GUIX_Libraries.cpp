@@ -5,17 +5,18 @@
 namespace {
 
 bool Report(const DynamicLibrary& library, const char* name, const char* effect) {
-    if (!library.loaded()) LogWrite("WARNING: %s is missing (%s): %s", name, library.problem().c_str(), effect);
+    if (!library.loaded())
+        LogWrite("WARNING: %s is missing (%s): %s", name, library.problem().c_str(), effect);
     return true;
 }
 
 }  // namespace
 
-#define SA_OPTIONAL_LIBRARY(Table, function, name, effect, ...)              \
-    const Table* function() {                                                \
-        static const LoadedLibrary<Table> loaded{__VA_ARGS__};               \
+#define SA_OPTIONAL_LIBRARY(Table, function, name, effect, ...)                             \
+    const Table* function() {                                                               \
+        static const LoadedLibrary<Table> loaded{__VA_ARGS__};                              \
         [[maybe_unused]] static const bool reported = Report(loaded.library, name, effect); \
-        return loaded.get();                                                 \
+        return loaded.get();                                                                \
     }
 
 SA_OPTIONAL_LIBRARY(GUIX_XpmFunctions, GUIX_Xpm, "libXpm", "the windows have no icon", "libXpm.so.4")

@@ -19,7 +19,8 @@ SA_DYNAMIC_TABLE(GUIX_XpmFunctions, SA_XPM_FUNCTIONS)
 SA_DYNAMIC_TABLE(GUIX_XtstFunctions, SA_XTST_FUNCTIONS)
 
 // Session management: libSM over libICE.
-#define SA_ICE_FUNCTIONS(F) F(IceInitThreads) F(IceSetIOErrorHandler) F(IceConnectionNumber) F(IceProcessMessages)
+#define SA_ICE_FUNCTIONS(F) \
+    F(IceInitThreads) F(IceSetIOErrorHandler) F(IceConnectionNumber) F(IceProcessMessages)
 SA_DYNAMIC_TABLE(GUIX_IceFunctions, SA_ICE_FUNCTIONS)
 #define SA_SM_FUNCTIONS(F) \
     F(SmcOpenConnection) F(SmcCloseConnection) F(SmcSaveYourselfDone) F(SmcGetIceConnection)

@@ -46,8 +46,8 @@ TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
     ASSERT_TRUE(server.Start());
 
     testsupport::TempDir temp;
-    const auto r = testsupport::Run({SA_BINARY_DIR "/tools/personalise", SA_LAUNCHER, temp / "launcher", "--url",
-                                     server.BaseUrl(), "--code", "271828", "--ac", "4242"},
+    const auto r = testsupport::Run({SA_BINARY_DIR "/tools/personalise", SA_LAUNCHER, temp / "launcher",
+                                     "--url", server.BaseUrl(), "--code", "271828", "--ac", "4242"},
                                     30000);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     ASSERT_TRUE(root.Add(temp / "launcher", "/launcher")) << root.error();
@@ -85,7 +85,8 @@ TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
         EXPECT_GE(IndexOf(log, "libcurl: " + c.libraries[0]), 0) << Joined(log);
         EXPECT_GE(IndexOf(log, "Successfully launched RC client [/tmp/ZELsupportRC_4242]"), 0) << Joined(log);
         EXPECT_FALSE(kept);
-        EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::ReadFile(root / "/client-ran").empty(); }, 5000));
+        EXPECT_TRUE(
+            testsupport::WaitFor([&] { return !testsupport::ReadFile(root / "/client-ran").empty(); }, 5000));
     }
 }
 
