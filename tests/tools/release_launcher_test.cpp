@@ -59,7 +59,8 @@ TEST(ReleaseLauncher, NeedsOnlyTheBaseLibrariesAndCarriesOneFreshBlock) {
 
         const std::set<std::string> allowed = {release.loader, "libc.so.6", "libm.so.6", "libgcc_s.so.1",
                                                "libX11.so.6"};
-        for (const auto& needed : Matches(ReadElf("-d", file), R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])"))
+        for (const auto& needed :
+             Matches(ReadElf("-d", file), R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])"))
             EXPECT_TRUE(allowed.count(needed)) << "needs " << needed;
         const auto versions = Matches(ReadElf("-V", file), R"(Name: (\S+)\s+Flags)");
         EXPECT_FALSE(versions.empty());
