@@ -1,6 +1,6 @@
 # Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
 SHELL := /bin/bash
-.PHONY: bootstrap build demo check check-format check-default check-i386 asan tsan bench clean format
+.PHONY: bootstrap build demo release check check-format check-default check-i386 check-arm64 asan tsan bench clean format
 
 bootstrap:
 	scripts/bootstrap
@@ -9,8 +9,15 @@ build: bootstrap
 	cmake --preset default
 	cmake --build --preset default
 
-demo: build
+# Only what the demo runs: the release launcher, the personalisation tool,
+# the demo server and the log reader.
+demo: bootstrap
+	cmake --preset default
+	cmake --build --preset default --target launcher_release personalise demo_server logreader
 	scripts/demo
+
+release: bootstrap
+	scripts/release
 
 check-default: bootstrap
 	cmake --preset default
@@ -28,7 +35,13 @@ format: bootstrap
 check-format: bootstrap
 	scripts/format --check
 
-check: check-format check-default check-i386
+check-arm64: bootstrap
+	cmake --preset arm64
+	cmake --build --preset arm64
+	ctest --preset arm64
+
+# The release first: the default tree's tests check what dist/ holds.
+check: check-format release check-default check-i386 check-arm64
 
 asan: bootstrap
 	cmake --preset asan
@@ -41,4 +54,4 @@ tsan: bootstrap
 	ctest --preset tsan
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -1,12 +1,11 @@
 #include "Crypto.h"
 
-#include <openssl/evp.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "CryptoLibrary.h"
 #include "Log.h"
 
 // ---- digests ---------------------------------------------------------------
@@ -16,7 +15,10 @@ std::string Md5Hex(const void* data, std::size_t length) {
     unsigned int size = 0;
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
-    if (!EVP_Digest(length ? data : "", length, digest, &size, EVP_md5(), nullptr)) return out;
+    const CryptoFunctions* crypto = CryptoLibrary();
+    if (!crypto) return out;  // no digest: callers treat the empty text as failure
+    if (!crypto->EVP_Digest(length ? data : "", length, digest, &size, crypto->EVP_md5(), nullptr))
+        return out;
     out.reserve(2 * size);
     for (unsigned int i = 0; i < size; ++i) {
         out.push_back(kDigits[digest[i] >> 4]);
@@ -119,7 +121,7 @@ bool ByteBuffer::Append(const void* bytes, std::size_t n) {
 
 struct AesCipher::Impl {
     struct CtxFree {
-        void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+        void operator()(EVP_CIPHER_CTX* c) const { CryptoLibrary()->EVP_CIPHER_CTX_free(c); }
     };
     std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx;
     bool initialized = false;
@@ -129,7 +131,7 @@ struct AesCipher::Impl {
 
     bool Block(const unsigned char* in, unsigned char* out) {
         int n = 0;
-        return EVP_CipherUpdate(ctx.get(), out, &n, in, 16) == 1 && n == 16;
+        return CryptoLibrary()->EVP_CipherUpdate(ctx.get(), out, &n, in, 16) == 1 && n == 16;
     }
 };
 
@@ -142,20 +144,20 @@ int AesCipher::Init(int mode, int direction, const unsigned char* key, int keyLe
     m_impl->initialized = false;
     if (mode < MODE_ECB || mode > MODE_CFB) return RE_UNSUPPORTED_MODE;
     if (direction != DIR_ENCRYPT && direction != DIR_DECRYPT) return RE_UNSUPPORTED_DIRECTION;
-    const EVP_CIPHER* cipher = nullptr;
-    switch (keyLengthCode) {
-    case KEY_128: cipher = EVP_aes_128_ecb(); break;
-    case KEY_192: cipher = EVP_aes_192_ecb(); break;
-    case KEY_256: cipher = EVP_aes_256_ecb(); break;
-    default: return RE_UNSUPPORTED_KEY_LENGTH;
-    }
+    if (keyLengthCode < KEY_128 || keyLengthCode > KEY_256) return RE_UNSUPPORTED_KEY_LENGTH;
     if (!key) return RE_BAD_KEY;
-    if (!m_impl->ctx) m_impl->ctx.reset(EVP_CIPHER_CTX_new());
+    const CryptoFunctions* crypto = CryptoLibrary();
+    if (!crypto) return RE_NOT_INITIALIZED;
+    const EVP_CIPHER* cipher = keyLengthCode == KEY_128   ? crypto->EVP_aes_128_ecb()
+                               : keyLengthCode == KEY_192 ? crypto->EVP_aes_192_ecb()
+                                                          : crypto->EVP_aes_256_ecb();
+    if (!m_impl->ctx) m_impl->ctx.reset(crypto->EVP_CIPHER_CTX_new());
     if (!m_impl->ctx) return RE_NOT_INITIALIZED;
     // CFB runs the block cipher forwards in both directions.
     int enc = (direction == DIR_ENCRYPT || mode == MODE_CFB) ? 1 : 0;
-    if (EVP_CipherInit_ex(m_impl->ctx.get(), cipher, nullptr, key, nullptr, enc) != 1) return RE_BAD_KEY;
-    EVP_CIPHER_CTX_set_padding(m_impl->ctx.get(), 0);
+    if (crypto->EVP_CipherInit_ex(m_impl->ctx.get(), cipher, nullptr, key, nullptr, enc) != 1)
+        return RE_BAD_KEY;
+    crypto->EVP_CIPHER_CTX_set_padding(m_impl->ctx.get(), 0);
     m_impl->mode = mode;
     m_impl->direction = direction;
     if (iv)

@@ -1,10 +1,8 @@
 #include "GUIX_Application.h"
 
-#include <X11/ICE/ICElib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "GUIX_Dialog.h"
+#include "GUIX_Libraries.h"
 #include "GUIX_SMClient.h"
 #include "GUIX_Widget.h"
 #include "Log.h"
@@ -46,7 +45,7 @@ GUIX_Application& GUIX_Application::instance() {
 
 GUIX_Application::GUIX_Application() {
     m_runningSignal.signal(1);
-    IceInitThreads();
+    if (const GUIX_IceFunctions* ice = GUIX_Ice()) ice->IceInitThreads();
     XInitThreads();
     const char* name = std::getenv("DISPLAY");
     m_display = XOpenDisplay(name);
@@ -55,7 +54,7 @@ GUIX_Application::GUIX_Application() {
         return;
     }
     XLockDisplay(m_display);
-    XTestGrabControl(m_display, True);
+    if (const GUIX_XtstFunctions* xtst = GUIX_Xtst()) xtst->XTestGrabControl(m_display, True);
     m_screen = DefaultScreen(m_display);
     m_root = RootWindow(m_display, m_screen);
     m_atomClientMessage = XInternAtom(m_display, "CLIENT_MESSAGE", False);

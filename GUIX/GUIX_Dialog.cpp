@@ -2,12 +2,12 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/xpm.h>
 
 #include <cstdlib>
 
 #include "GUIX_Application.h"
 #include "GUIX_Focusable.h"
+#include "GUIX_Libraries.h"
 
 struct GUIX_Dialog::IconState {
     XpmAttributes attributes{};
@@ -35,7 +35,7 @@ GUIX_Dialog::~GUIX_Dialog() {
     if (m_icon) {
         GUIX_DisplayLock l;
         if (l) {
-            if (m_icon->attributesUsed) XpmFreeAttributes(&m_icon->attributes);
+            if (m_icon->attributesUsed) GUIX_Xpm()->XpmFreeAttributes(&m_icon->attributes);
             if (m_icon->pixmap) XFreePixmap(l.display(), m_icon->pixmap);
             if (m_icon->mask) XFreePixmap(l.display(), m_icon->mask);
         }
@@ -60,17 +60,18 @@ void GUIX_Dialog::setSizeHints() {
 
 void GUIX_Dialog::applyIcon() {
     const char* const* data = m_iconData.load();
-    if (!data) return;
+    const GUIX_XpmFunctions* xpm = GUIX_Xpm();
+    if (!data || !xpm) return;
     GUIX_DisplayLock l;
     if (!l || !windowId()) return;
     if (!m_icon) m_icon = new IconState;
-    if (m_icon->attributesUsed) XpmFreeAttributes(&m_icon->attributes);
+    if (m_icon->attributesUsed) xpm->XpmFreeAttributes(&m_icon->attributes);
     m_icon->attributes = XpmAttributes{};
     m_icon->attributes.valuemask = 0;
     m_icon->attributesUsed = true;
     Pixmap pixmap = 0, mask = 0;
-    int rc = XpmCreatePixmapFromData(l.display(), GUIX_Application::instance().rootWindow(),
-                                     const_cast<char**>(data), &pixmap, &mask, &m_icon->attributes);
+    int rc = xpm->XpmCreatePixmapFromData(l.display(), GUIX_Application::instance().rootWindow(),
+                                          const_cast<char**>(data), &pixmap, &mask, &m_icon->attributes);
     if (rc != XpmSuccess) return;  // the dialog stays without an icon
     if (m_icon->pixmap) XFreePixmap(l.display(), m_icon->pixmap);
     if (m_icon->mask) XFreePixmap(l.display(), m_icon->mask);

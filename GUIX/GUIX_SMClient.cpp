@@ -1,7 +1,5 @@
 #include "GUIX_SMClient.h"
 
-#include <X11/ICE/ICElib.h>
-#include <X11/SM/SMlib.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "GUIX_Libraries.h"
 #include "Log.h"
 
 namespace {
@@ -18,11 +17,11 @@ namespace {
 void iceIoErrorHandler(IceConn) { LogWrite("WARNING: ice_io_error_handler"); }
 
 void onSaveYourself(SmcConn conn, SmPointer, int, Bool, int, Bool) {
-    SmcSaveYourselfDone(conn, True);  // nothing to save
+    GUIX_Sm()->SmcSaveYourselfDone(conn, True);  // nothing to save
 }
 
 void onDie(SmcConn conn, SmPointer) {
-    SmcCloseConnection(conn, 0, nullptr);
+    GUIX_Sm()->SmcCloseConnection(conn, 0, nullptr);
     // _exit: static destructors would tear down objects that other threads
     // are still waiting on; the log is written line by line, so nothing is lost.
     std::fflush(nullptr);
@@ -31,12 +30,14 @@ void onDie(SmcConn conn, SmPointer) {
 
 void onSaveComplete(SmcConn, SmPointer) {}
 
-void onShutdownCancelled(SmcConn conn, SmPointer) { SmcSaveYourselfDone(conn, False); }
+void onShutdownCancelled(SmcConn conn, SmPointer) { GUIX_Sm()->SmcSaveYourselfDone(conn, False); }
 
 }  // namespace
 
 GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientIdText) {
-    IceSetIOErrorHandler(iceIoErrorHandler);
+    // Without the libraries (each logged when looked for) the loop only sleeps.
+    if (!GUIX_Ice() || !GUIX_Sm()) return;
+    GUIX_Ice()->IceSetIOErrorHandler(iceIoErrorHandler);
     SmcCallbacks callbacks{};
     SmPointer data = const_cast<char*>(m_clientIdText);
     callbacks.save_yourself.callback = onSaveYourself;
@@ -50,7 +51,7 @@ GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientId
 
     char error[4096] = {};
     char* newId = nullptr;
-    m_smc = SmcOpenConnection(
+    m_smc = GUIX_Sm()->SmcOpenConnection(
         nullptr, nullptr, SmProtoMajor, SmProtoMinor,
         SmcSaveYourselfProcMask | SmcDieProcMask | SmcSaveCompleteProcMask | SmcShutdownCancelledProcMask,
         &callbacks, nullptr, &newId, sizeof error, error);
@@ -64,15 +65,15 @@ GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientId
         m_clientId = newId;
         std::free(newId);
     }
-    m_ice = SmcGetIceConnection(m_smc);
+    m_ice = GUIX_Sm()->SmcGetIceConnection(m_smc);
     if (m_ice)
-        m_fd = IceConnectionNumber(m_ice);
+        m_fd = GUIX_Ice()->IceConnectionNumber(m_ice);
     else
         LogWrite("WARNING: Could not open ICE connection");
 }
 
 GUIX_SMClient::~GUIX_SMClient() {
-    if (m_smc) SmcCloseConnection(m_smc, 0, nullptr);
+    if (m_smc) GUIX_Sm()->SmcCloseConnection(m_smc, 0, nullptr);
 }
 
 bool GUIX_SMClient::process(int ms, int wakeFd) {
@@ -102,8 +103,8 @@ bool GUIX_SMClient::process(int ms, int wakeFd) {
         return false;
     }
     if (iceIndex >= 0 && (fds[iceIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-        if (IceProcessMessages(m_ice, nullptr, nullptr) == IceProcessMessagesIOError) {
-            SmcCloseConnection(m_smc, 0, nullptr);
+        if (GUIX_Ice()->IceProcessMessages(m_ice, nullptr, nullptr) == IceProcessMessagesIOError) {
+            GUIX_Sm()->SmcCloseConnection(m_smc, 0, nullptr);
             m_smc = nullptr;
             m_ice = nullptr;
             m_fd = -1;  // closed with the connection; never poll a stale descriptor

@@ -1,7 +1,11 @@
 # sa_add_gtest(<name> LABEL <label> [TIMEOUT <s>] SOURCES <files...> LIBS <targets...>)
 # One GoogleTest executable; every test case becomes a ctest test with the label and time limit.
+# With SA_ONLY_UNIT_TESTS only unit tests are made; callers check if(TARGET name).
 function(sa_add_gtest name)
   cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(SA_ONLY_UNIT_TESTS AND NOT T_LABEL STREQUAL "unit")
+    return()
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
@@ -10,7 +14,8 @@ function(sa_add_gtest name)
   target_compile_definitions(${name} PRIVATE
     SA_FIXTURES_DIR="${SA_FIXTURES_DIR}"
     SA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    SA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    SA_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    SA_LAUNCHER="${SA_LAUNCHER_UNDER_TEST}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})

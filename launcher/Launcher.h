@@ -40,7 +40,10 @@ int LauncherMain(const char* launcherPath);
 void InstallSignalHandling();  // self-pipe, its reader thread, SIGTERM and SIGINT
 void RemoveSignalHandling();   // reader thread joined; the handlers stay harmless
 void ParseParameterBlock();
-void RunSession();
+void RunSession();  // RunWithStatusWindow(SessionThread)
+// Starts body on a thread of its own and shows the status window until the
+// thread closes the user interface or the user ends the window.
+void RunWithStatusWindow(void* (*body)(void*), void* argument);
 void* SessionThread(void*);
 void RequestClient(const std::string* ticket, const std::string& assignment);
 void RemoveSelf(const char* launcherPath);

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "ApplicationSettings.h"
+#include "CryptoLibrary.h"
+#include "CurlLibrary.h"
 #include "Launcher.h"
 #include "Log.h"
 #include "ParameterBlock.h"
@@ -71,6 +75,25 @@ void SetStopEventAlive(bool alive) {
     g_stopEventAlive = alive;
 }
 
+// Shows why no session can run, for the usual wait, in place of the session.
+void* NoticeThread(void* text) {
+    WaitForUserInterface();
+    SetStatusText(static_cast<const std::string*>(text)->c_str());
+    bool signalled = false;
+    WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
+    CloseUserInterface();
+    return nullptr;
+}
+
+// The copy keeps itself and asks nothing of the customer, who can run it
+// again once the library is installed.
+void ShowMissingLibrary(std::string text) {
+    InstallSignalHandling();
+    StartUserInterface();
+    RunWithStatusWindow(NoticeThread, &text);
+    RemoveSignalHandling();
+}
+
 }  // namespace
 
 void InstallSignalHandling() {
@@ -110,11 +133,13 @@ void RemoveSignalHandling() {
     g_signalReaderRunning = false;
 }
 
-void RunSession() {
+void RunSession() { RunWithStatusWindow(SessionThread, nullptr); }
+
+void RunWithStatusWindow(void* (*body)(void*), void* argument) {
     CreateEvent(StopEvent);
     SetStopEventAlive(true);
     pthread_t sessionThread;
-    const int error = pthread_create(&sessionThread, nullptr, SessionThread, nullptr);
+    const int error = pthread_create(&sessionThread, nullptr, body, argument);
     if (error != 0) {
         LogWrite("ERROR: Cannot start the session thread: %s", std::strerror(error));
         CloseUserInterface();
@@ -133,12 +158,35 @@ int LauncherMain(const char* launcherPath) {
     ClientPath.clear();
     ClientReady = false;
 
+    // The log is enciphered with libcrypto: without it only stderr and the
+    // status window can tell.
+    if (!CryptoLibrary()) {
+        const std::string text = "ERROR: libcrypto is missing (" + CryptoLibraryProblem() +
+                                 "): install libssl3 (Debian/Ubuntu), openssl-libs (Fedora/RHEL) or "
+                                 "libopenssl3 (openSUSE)";
+        std::fprintf(stderr, "%s\n", text.c_str());
+        ShowMissingLibrary(text);
+        return 0;
+    }
+
     const Customization* settings = ApplicationSettings::Get();
     const std::string logName = settings->GetExeLogName();
     LogInit(logName.c_str(), true, true);
     LogWrite("--->");
     LogWrite("Session Assignment %s buildId=%s", kVersionText, kBuildId);
     LogWrite("buffer=[%s]", ParameterBlockText().c_str());
+
+    // Checked before the code is asked for: a session that cannot run shows no code window.
+    if (!CurlLibrary()) {
+        const std::string text = "ERROR: libcurl is missing (" + CurlLibraryProblem() +
+                                 "): install libcurl4 or libcurl3-gnutls (Debian/Ubuntu) or libcurl "
+                                 "(Fedora/openSUSE)";
+        LogWrite("%s", text.c_str());
+        ShowMissingLibrary(text);
+        LogWrite("<---");
+        return 0;
+    }
+    LogWrite("libcurl: %s", CurlLibraryName().c_str());  // the flavour this desktop has
 
     InstallSignalHandling();
     StartUserInterface();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "CurlLibrary.h"
 #include "Log.h"
 #include "UniqueFd.h"
 
@@ -28,11 +29,14 @@ const char kUserAgentHeader[] =
 const char kPragmaHeader[] = "Pragma: no-cache";
 const char kCacheControlHeader[] = "Cache-Control: no-cache";
 
+// Used only once a handle exists, and so the library.
+const CurlFunctions& Curl() { return *CurlLibrary(); }
+
 std::once_flag g_curlInitOnce;
 
 void InitCurlOnce() {
     std::call_once(g_curlInitOnce, [] {
-        if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+        if (Curl().curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
             LogWrite("[CDownload] ERROR: Unable to initialize libcurl");
         }
     });
@@ -66,19 +70,27 @@ std::string Narrowed(const WChar* text) {
 CDownload::CDownload() : CDownload(kDefaultTimeoutSeconds) {}
 
 CDownload::CDownload(uint32_t timeoutSeconds) : m_timeout(timeoutSeconds) {
-    InitCurlOnce();
-    m_curl.reset(curl_easy_init());
+    if (CurlLibrary()) {
+        InitCurlOnce();
+        m_curl.reset(Curl().curl_easy_init());
+    } else {
+        LogWrite("[CDownload] ERROR: libcurl is missing (%s)", CurlLibraryProblem().c_str());
+    }
     if (CURL* h = m_curl.get()) {
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorText);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(m_timeout));
-        curl_easy_setopt(h, CURLOPT_HEADER, 0L);
-        curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
-        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &CDownload::DebugTrace);
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        Curl().curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorText);
+        Curl().curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(m_timeout));
+        Curl().curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+        Curl().curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+        Curl().curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &CDownload::DebugTrace);
+        Curl().curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     }
     m_proxy.LoadProxySettings();
     SetErrorText("");
 }
+
+void CDownload::CurlDeleter::operator()(CURL* h) const { Curl().curl_easy_cleanup(h); }
+
+void CDownload::SlistDeleter::operator()(curl_slist* l) const { Curl().curl_slist_free_all(l); }
 
 CDownload::~CDownload() {
     // The handle points at the error buffer and the lists: it goes first.
@@ -95,7 +107,7 @@ void CDownload::SetErrorText(const char* text) {
 }
 
 void CDownload::AppendExtraHeader(const char* header) {
-    curl_slist* grown = curl_slist_append(m_extraHeaders.get(), header);
+    curl_slist* grown = Curl().curl_slist_append(m_extraHeaders.get(), header);
     if (grown) {
         (void)m_extraHeaders.release();
         m_extraHeaders.reset(grown);
@@ -113,8 +125,8 @@ CDownload::ProtocolType CDownload::DetectProtocolType(const std::string& url) {
 
 void CDownload::ApplyProxySettings() {
     CURL* h = m_curl.get();
-    curl_easy_setopt(h, CURLOPT_PROXYAUTH,
-                     static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
+    Curl().curl_easy_setopt(h, CURLOPT_PROXYAUTH,
+                            static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
 
     // An empty text means a direct connection and keeps libcurl away from
     // the proxy environment variables. A port without a host is no proxy.
@@ -122,13 +134,13 @@ void CDownload::ApplyProxySettings() {
     if (m_proxy.port != 0 && m_proxy.host && *m_proxy.host) {
         proxy = std::string(m_proxy.host) + ":" + std::to_string(m_proxy.port);
     }
-    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    Curl().curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
 
     // Proxy credentials only: the origin server never sees them. No text
     // means none at all; an empty one would have libcurl log in as an empty
     // user, which a lenient NTLM proxy lets through.
     const std::string credentials = m_proxy.GetCredentials();
-    curl_easy_setopt(h, CURLOPT_PROXYUSERPWD, credentials.empty() ? nullptr : credentials.c_str());
+    Curl().curl_easy_setopt(h, CURLOPT_PROXYUSERPWD, credentials.empty() ? nullptr : credentials.c_str());
 }
 
 CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url, std::vector<char>& body) {
@@ -151,32 +163,32 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
     // A message left by an earlier transfer must not be reported for this one.
     SetErrorText("");
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    Curl().curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // The handle keeps an earlier POST's settings: a plain download must not resend them.
-    if (!post) curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    if (!post) Curl().curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
 
     m_protocol = DetectProtocolType(url);
     if (m_protocol == PROTOCOL_HTTPS) {
-        if (m_skipPeerVerification) curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        if (m_skipHostVerification) curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+        if (m_skipPeerVerification) Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        if (m_skipHostVerification) Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
     }
 
     m_body.clear();
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CDownload::WriteBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &m_body);
+    Curl().curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CDownload::WriteBody);
+    Curl().curl_easy_setopt(h, CURLOPT_WRITEDATA, &m_body);
     m_headerText.clear();
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CDownload::WriteHeader);
-    curl_easy_setopt(h, CURLOPT_WRITEHEADER, &m_headerText);
+    Curl().curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CDownload::WriteHeader);
+    Curl().curl_easy_setopt(h, CURLOPT_WRITEHEADER, &m_headerText);
 
     AppendExtraHeader(kUserAgentHeader);
     AppendExtraHeader(kPragmaHeader);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_extraHeaders.get());
+    Curl().curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_extraHeaders.get());
 
     ApplyProxySettings();
 
     LogWrite("[CDownload] [DownloadToBuffer] URL=[%s]", url.c_str());
-    const CURLcode rc = curl_easy_perform(h);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    const CURLcode rc = Curl().curl_easy_perform(h);
+    Curl().curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     m_extraHeaders.reset();
 
     switch (rc) {
@@ -210,7 +222,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
 bool CDownload::BodyShorterThanAnnounced() const {
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(m_curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
+    if (Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK)
         return false;
     return announced >= 0 && static_cast<curl_off_t>(m_body.size()) < announced;
 }
@@ -239,8 +251,8 @@ CDownload::DownloadReturnCode CDownload::PostToBuffer(const std::string& url, co
     if (CURL* h = m_curl.get()) {
         // libcurl keeps its own copy: the body must not dangle on the handle
         // once the caller's text is gone.
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody.size()));
-        curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, postBody.c_str());
+        Curl().curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody.size()));
+        Curl().curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, postBody.c_str());
         m_postPending = true;
         m_extraHeaders.reset();
         AppendExtraHeader(kCacheControlHeader);
@@ -310,8 +322,8 @@ CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
     CURL* h = m_curl.get();
     long responseCode = 0;
     long connectCode = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
-    curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    Curl().curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
+    Curl().curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
 
     const long status = responseCode != 0 ? responseCode : connectCode;
     if (status == 0) {

@@ -74,11 +74,12 @@ public:
     const std::string& GetHeaderText() const { return m_headerText; }
 
 private:
+    // libcurl is loaded at run time (CurlLibrary.h).
     struct CurlDeleter {
-        void operator()(CURL* h) const { curl_easy_cleanup(h); }
+        void operator()(CURL* h) const;
     };
     struct SlistDeleter {
-        void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+        void operator()(curl_slist* l) const;
     };
 
     DownloadReturnCode AnalyzeResponse();

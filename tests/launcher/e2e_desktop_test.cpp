@@ -28,7 +28,7 @@ using windowstest::DesktopUser;
 
 namespace {
 
-const std::string kLauncher = SA_BINARY_DIR "/launcher/launcher";
+const std::string kLauncher = SA_LAUNCHER;
 const std::string kTool = SA_BINARY_DIR "/tools/personalise";
 
 constexpr int kStartMs = 15000;  // a launcher under a sanitizer starts slowly

@@ -44,7 +44,7 @@ protected:
         server_ = std::make_unique<demo::Server>(options_);
         ASSERT_TRUE(server_->Start());
         std::vector<std::string> argv = {SA_BINARY_DIR "/tools/personalise",
-                                         SA_BINARY_DIR "/launcher/launcher",
+                                         SA_LAUNCHER,
                                          copy,
                                          "--url",
                                          server_->BaseUrl(),

@@ -9,5 +9,5 @@ if(TARGET demo_server_lib)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_desktop_test.cpp
     LIBS demo_server_lib CLIB testsupport)
   target_include_directories(e2e_desktop_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
-  add_dependencies(e2e_desktop_test launcher personalise)
+  add_dependencies(e2e_desktop_test ${SA_LAUNCHER_TARGET} personalise)
 endif()

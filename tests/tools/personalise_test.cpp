@@ -15,7 +15,7 @@ using testsupport::ReadFile;
 
 namespace {
 
-const std::string kLauncher = SA_BINARY_DIR "/launcher/launcher";
+const std::string kLauncher = SA_LAUNCHER;
 const std::string kTool = SA_BINARY_DIR "/tools/personalise";
 
 TEST(Personalise, WritesTheItemsAndFlagsIntoACopyAndNothingElse) {
