@@ -36,7 +36,8 @@ Text ReadAll(Stream stream) {
 
 Text FileText(const std::string& path) { return ReadAll(Stream(fopen(path.c_str(), "re"), fclose)); }
 
-// The lines of a source's text, without their line ends.
+// The lines of a source's text, without their line ends, each cut at its
+// first NUL: the text of a line is what a C string of it holds.
 class Lines {
 public:
     explicit Lines(const std::string& text) : text_(text) {}
@@ -46,6 +47,7 @@ public:
         if (end == std::string::npos) end = text_.size();
         line.assign(text_, pos_, end - pos_);
         pos_ = end + 1;
+        line.resize(strnlen(line.c_str(), line.size()));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         return true;
     }
@@ -443,7 +445,9 @@ bool ProxySettings::LoadProxySettings() {
 bool ApplyProxyFound(ProxySettings& settings, const ProxyFound& found) {
     settings.type = found.type;
     settings.port = found.port;
-    const std::string clean = CleanHost(found.host, settings.port);
+    // The record's host is a C string: what stands behind a NUL is not part of it.
+    const std::string given(found.host.c_str());
+    const std::string clean = CleanHost(given, settings.port);
     if (clean.empty()) {
         settings.SetHost(nullptr);
         return false;

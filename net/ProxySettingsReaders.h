@@ -17,7 +17,7 @@ struct ProxyFound {
 };
 
 // Each returns true when its source names a proxy setting that ends the
-// search (possibly without a host).
+// search (possibly without a host). A line ends at its first NUL byte.
 bool ReadGnomeCommandOutput(const std::string& text, ProxyFound& found);  // gconftool-2 -R
 bool ReadGconfXml(const std::string& text, ProxyFound& found);            // %gconf.xml
 bool ReadMozillaPrefs(const std::string& text, ProxyFound& found);        // prefs.js, preferences.js
