@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Log.h"
+#include "ProxySettingsReaders.h"
 #include "RegexMatchIterator.h"
 
 namespace {
@@ -19,66 +20,41 @@ namespace {
 const char kDefaultGnomeCommand[] = "gconftool-2 -R /system/http_proxy";
 std::optional<std::string> g_gnomeCommand = std::string(kDefaultGnomeCommand);
 
-// The source being read: a configuration file, or the GNOME command's pipe.
-class Source {
-public:
-    static Source OpenFile(const std::string& path) { return Source(fopen(path.c_str(), "re"), false); }
-    static Source OpenPipe(const char* command) { return Source(popen(command, "re"), true); }
-    static Source None() { return Source(nullptr, false); }
-    Source(Source&& other) noexcept : stream_(other.stream_), isPipe_(other.isPipe_) {
-        other.stream_ = nullptr;
-    }
-    Source& operator=(Source&& other) noexcept {
-        if (this != &other) {
-            Close();
-            stream_ = other.stream_;
-            isPipe_ = other.isPipe_;
-            other.stream_ = nullptr;
-        }
-        return *this;
-    }
-    Source(const Source&) = delete;
-    Source& operator=(const Source&) = delete;
-    ~Source() { Close(); }
-    explicit operator bool() const { return stream_ != nullptr; }
+// A source's whole text: a configuration file, or the GNOME command's
+// output; nothing when it cannot be opened.
+using Text = std::optional<std::string>;
+using Stream = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-    // Next line without its line end, of any length; false at the end.
-    bool ReadLine(std::string& line) {
-        ssize_t n = getline(&line_, &capacity_, stream_);
-        if (n < 0) return false;
-        line.assign(line_, static_cast<size_t>(n));
+Text ReadAll(Stream stream) {
+    if (!stream) return std::nullopt;
+    std::string text;
+    char piece[511];
+    size_t n;
+    while ((n = fread(piece, 1, sizeof piece, stream.get())) > 0) text.append(piece, n);
+    return text;
+}
+
+Text FileText(const std::string& path) { return ReadAll(Stream(fopen(path.c_str(), "re"), fclose)); }
+
+// The lines of a source's text, without their line ends, each cut at its
+// first NUL: the text of a line is what a C string of it holds.
+class Lines {
+public:
+    explicit Lines(const std::string& text) : text_(text) {}
+    bool Next(std::string& line) {
+        if (pos_ >= text_.size()) return false;
+        size_t end = text_.find('\n', pos_);
+        if (end == std::string::npos) end = text_.size();
+        line.assign(text_, pos_, end - pos_);
+        pos_ = end + 1;
+        line.resize(strnlen(line.c_str(), line.size()));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         return true;
     }
 
-    std::string ReadAll() {
-        std::string text;
-        char piece[511];
-        size_t n;
-        while ((n = fread(piece, 1, sizeof piece, stream_)) > 0) text.append(piece, n);
-        return text;
-    }
-
 private:
-    Source(FILE* stream, bool isPipe) : stream_(stream), isPipe_(isPipe) {}
-    void Close() {
-        if (stream_) isPipe_ ? pclose(stream_) : fclose(stream_);
-        stream_ = nullptr;
-        free(line_);
-        line_ = nullptr;
-        capacity_ = 0;
-    }
-    FILE* stream_;
-    bool isPipe_;
-    char* line_ = nullptr;  // getline's buffer, grown as needed
-    size_t capacity_ = 0;
-};
-
-// What a parser found. Applied to the record only on success.
-struct Found {
-    uint32_t type = PROXY_NONE;
-    std::string host;  // empty = none
-    uint32_t port = 0;
+    const std::string& text_;
+    size_t pos_ = 0;
 };
 
 bool StartsWith(const std::string& text, const char* prefix) {
@@ -114,7 +90,7 @@ std::string TrimRight(std::string text) {
 }
 
 // "host", then ":port" or (KDE 4 and later) " port"; no port gives 0.
-void SplitHostPort(const std::string& text, Found& found) {
+void SplitHostPort(const std::string& text, ProxyFound& found) {
     size_t end = text.find_first_of(": \t");
     found.host = text.substr(0, end);
     found.port = 0;
@@ -125,24 +101,6 @@ void SplitHostPort(const std::string& text, Found& found) {
         size_t digits = text.find_first_not_of(" \t", end);
         if (digits != std::string::npos) found.port = PortAt(text, digits);
     }
-}
-
-bool ParseGnomeOutput(Source& source, Found& found) {
-    const std::string text = source.ReadAll();
-    const int flags = REG_EXTENDED | REG_ICASE | REG_NEWLINE;
-    RegexMatchIterator end;
-
-    RegexMatchIterator port("port[[:blank:]]*=[[:blank:]]*([0-9]+)[[:blank:]]*$", text, flags);
-    if (port != end && port->size() > 1) found.port = PortAt((*port)[1], 0);
-    RegexMatchIterator host("host[[:blank:]]*=[[:blank:]]*([^[:blank:]]+)[[:blank:]]*$", text, flags);
-    if (host != end && host->size() > 1) found.host = (*host)[1];
-    RegexMatchIterator use("use_http_proxy[[:blank:]]*=[[:blank:]]*([^[:blank:]]+)[[:blank:]]*$", text,
-                           flags);
-    if (use != end && use->size() > 1 && (*use)[1] == "true") {
-        found.type = PROXY_HTTP;
-        return true;
-    }
-    return false;
 }
 
 // The host entry's value: the text of <stringvalue>...</stringvalue>. A
@@ -165,10 +123,43 @@ std::string GconfStringValue(const std::string& line) {
     return value;
 }
 
-bool ParseGnomeXml(Source& source, Found& found) {
+bool ScanInt(const std::string& line, const char* format, int& target) {
+    int value;
+    if (sscanf(line.c_str(), format, &value) != 1) return false;
+    target = value;
+    return true;
+}
+
+// "http://host:port" or "http://host port" into host and port.
+void ParseKdeProxyText(const std::string& text, ProxyFound& found) {
+    if (!StartsWith(text, "http://")) return;
+    SplitHostPort(text.substr(strlen("http://")), found);
+}
+
+}  // namespace
+
+bool ReadGnomeCommandOutput(const std::string& text, ProxyFound& found) {
+    const int flags = REG_EXTENDED | REG_ICASE | REG_NEWLINE;
+    RegexMatchIterator end;
+
+    RegexMatchIterator port("port[[:blank:]]*=[[:blank:]]*([0-9]+)[[:blank:]]*$", text, flags);
+    if (port != end && port->size() > 1) found.port = PortAt((*port)[1], 0);
+    RegexMatchIterator host("host[[:blank:]]*=[[:blank:]]*([^[:blank:]]+)[[:blank:]]*$", text, flags);
+    if (host != end && host->size() > 1) found.host = (*host)[1];
+    RegexMatchIterator use("use_http_proxy[[:blank:]]*=[[:blank:]]*([^[:blank:]]+)[[:blank:]]*$", text,
+                           flags);
+    if (use != end && use->size() > 1 && (*use)[1] == "true") {
+        found.type = PROXY_HTTP;
+        return true;
+    }
+    return false;
+}
+
+bool ReadGconfXml(const std::string& text, ProxyFound& found) {
     bool enabled = false;
+    Lines lines(text);
     std::string line;
-    while (source.ReadLine(line)) {
+    while (lines.Next(line)) {
         line = TrimLeft(line);
         if (Contains(line, "port")) {
             int value;
@@ -179,7 +170,7 @@ bool ParseGnomeXml(Source& source, Found& found) {
             // The value stands on the entry's next line; other entries that
             // merely mention hosts (the bypass list) are no proxy host.
             std::string value = GconfStringValue(line);
-            if (value.empty() && source.ReadLine(line)) value = GconfStringValue(TrimLeft(line));
+            if (value.empty() && lines.Next(line)) value = GconfStringValue(TrimLeft(line));
             found.host = value;
         } else if (Contains(line, "use_http_proxy") && Contains(line, "true")) {
             enabled = true;
@@ -190,20 +181,14 @@ bool ParseGnomeXml(Source& source, Found& found) {
     return true;
 }
 
-bool ScanInt(const std::string& line, const char* format, int& target) {
-    int value;
-    if (sscanf(line.c_str(), format, &value) != 1) return false;
-    target = value;
-    return true;
-}
-
-bool ParsePreferences(Source& source, Found& found) {
+bool ReadMozillaPrefs(const std::string& text, ProxyFound& found) {
     int proxyType = 0;
     int socksVersion = 0;
     int port = 0;
     std::string host;
+    Lines lines(text);
     std::string line;
-    while (source.ReadLine(line)) {
+    while (lines.Next(line)) {
         if (Contains(line, "network.proxy.type")) {
             ScanInt(line, "user_pref(\"network.proxy.type\", %d", proxyType);
         } else if (Contains(line, "network.proxy.http_port")) {
@@ -227,11 +212,12 @@ bool ParsePreferences(Source& source, Found& found) {
     return true;
 }
 
-bool ParseOpera(Source& source, Found& found) {
+bool ReadOperaIni(const std::string& text, ProxyFound& found) {
     int useHttp = 0;
     int automatic = 0;
+    Lines lines(text);
     std::string line;
-    while (source.ReadLine(line)) {
+    while (lines.Next(line)) {
         // Opera 9 and later write "HTTP server".
         if (StartsWith(line, "HTTP Server=") || StartsWith(line, "HTTP server=")) {
             const size_t start = strlen("HTTP Server=");
@@ -253,17 +239,12 @@ bool ParseOpera(Source& source, Found& found) {
     return true;
 }
 
-// "http://host:port" or "http://host port" into host and port.
-void ParseKdeProxyText(const std::string& text, Found& found) {
-    if (!StartsWith(text, "http://")) return;
-    SplitHostPort(text.substr(strlen("http://")), found);
-}
-
-bool ParseKde(Source& source, Found& found) {
+bool ReadKioslaverc(const std::string& text, ProxyFound& found) {
     int kdeType = 0;
     std::string proxyText;
+    Lines lines(text);
     std::string line;
-    while (source.ReadLine(line)) {
+    while (lines.Next(line)) {
         if (Contains(line, "ProxyType=")) {
             ScanInt(line, "ProxyType=%d", kdeType);
         } else if (Contains(line, "httpProxy")) {
@@ -292,33 +273,35 @@ bool ParseKde(Source& source, Found& found) {
     return true;
 }
 
+namespace {
+
 // First sub-directory of folder (listing order) that holds file.
-Source OpenInFirstSubdirectory(const std::string& folder, const char* file) {
+Text OpenInFirstSubdirectory(const std::string& folder, const char* file) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
-    if (!dir) return Source::None();
+    if (!dir) return std::nullopt;
     while (struct dirent* entry = readdir(dir.get())) {
         if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..")) continue;
         std::string sub = folder + "/" + entry->d_name;
         struct stat st;
         if (stat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-        Source source = Source::OpenFile(sub + "/" + file);
-        if (source) return source;
+        Text text = FileText(sub + "/" + file);
+        if (text) return text;
     }
-    return Source::None();
+    return std::nullopt;
 }
 
-Source OpenGconfXml(const std::string& home) {
+Text OpenGconfXml(const std::string& home) {
     const std::string folder = home + "/.gconf/system/http_proxy";
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
     if (dir) {
         while (struct dirent* entry = readdir(dir.get())) {
-            if (!strcmp(entry->d_name, "%gconf.xml")) return Source::OpenFile(folder + "/" + entry->d_name);
+            if (!strcmp(entry->d_name, "%gconf.xml")) return FileText(folder + "/" + entry->d_name);
         }
     }
-    return Source::None();
+    return std::nullopt;
 }
 
-Source OpenOperaIni(const std::string& home) {
+Text OpenOperaIni(const std::string& home) {
     const std::string folder = home + "/.opera";
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
     if (dir) {
@@ -327,46 +310,46 @@ Source OpenOperaIni(const std::string& home) {
             int number;
             if (sscanf(name.c_str(), "opera%d.ini", &number) == 1 && name.size() >= 4 &&
                 name.compare(name.size() - 4, 4, ".ini") == 0)
-                return Source::OpenFile(folder + "/" + name);
+                return FileText(folder + "/" + name);
         }
     }
-    return Source::None();
+    return std::nullopt;
 }
 
-bool Discover(Found& found) {
+bool Discover(ProxyFound& found) {
     const char* homeValue = getenv("HOME");
     const bool haveHome = homeValue && *homeValue;
     const std::string home = haveHome ? homeValue : "";
 
-    // Each parser starts from an empty result; the first success ends the search.
-    auto attempt = [&found](Source source, bool (*parser)(Source&, Found&)) {
-        if (!source) return false;
-        Found result;
-        if (!parser(source, result)) return false;
+    // Each reader starts from an empty result; the first success ends the search.
+    auto attempt = [&found](const Text& text, bool (*reader)(const std::string&, ProxyFound&)) {
+        if (!text) return false;
+        ProxyFound result;
+        if (!reader(*text, result)) return false;
         found = result;
         return true;
     };
 
     if (g_gnomeCommand) {
-        Source pipe = Source::OpenPipe(g_gnomeCommand->c_str());
-        if (pipe) {
-            if (attempt(std::move(pipe), ParseGnomeOutput)) return true;
-        } else if (haveHome && attempt(OpenGconfXml(home), ParseGnomeXml)) {
+        const Text output = ReadAll(Stream(popen(g_gnomeCommand->c_str(), "re"), pclose));
+        if (output) {
+            if (attempt(output, ReadGnomeCommandOutput)) return true;
+        } else if (haveHome && attempt(OpenGconfXml(home), ReadGconfXml)) {
             return true;
         }
-    } else if (haveHome && attempt(OpenGconfXml(home), ParseGnomeXml)) {
+    } else if (haveHome && attempt(OpenGconfXml(home), ReadGconfXml)) {
         return true;
     }
     if (!haveHome) return false;
 
-    if (attempt(OpenInFirstSubdirectory(home + "/.mozilla/default", "prefs.js"), ParsePreferences))
+    if (attempt(OpenInFirstSubdirectory(home + "/.mozilla/default", "prefs.js"), ReadMozillaPrefs))
         return true;
-    if (attempt(Source::OpenFile(home + "/.netscape/preferences.js"), ParsePreferences)) return true;
-    Source phoenix = OpenInFirstSubdirectory(home + "/.phoenix/default", "prefs.js");
+    if (attempt(FileText(home + "/.netscape/preferences.js"), ReadMozillaPrefs)) return true;
+    Text phoenix = OpenInFirstSubdirectory(home + "/.phoenix/default", "prefs.js");
     if (!phoenix) phoenix = OpenInFirstSubdirectory(home + "/.mozilla/firefox", "prefs.js");
-    if (attempt(std::move(phoenix), ParsePreferences)) return true;
-    if (attempt(OpenOperaIni(home), ParseOpera)) return true;
-    return attempt(Source::OpenFile(home + "/.kde/share/config/kioslaverc"), ParseKde);
+    if (attempt(phoenix, ReadMozillaPrefs)) return true;
+    if (attempt(OpenOperaIni(home), ReadOperaIni)) return true;
+    return attempt(FileText(home + "/.kde/share/config/kioslaverc"), ReadKioslaverc);
 }
 
 // "http://proxy:3128/" and the like down to the bare host; a ":digits"
@@ -454,17 +437,25 @@ void ProxySettings::RestoreGnomeCommand() { g_gnomeCommand = std::string(kDefaul
 
 bool ProxySettings::LoadProxySettings() {
     ClearProxy();
-    Found found;
+    ProxyFound found;
     if (!Discover(found)) return false;
-    type = found.type;
-    port = found.port;
-    if (found.host.empty()) return false;
-    std::string clean = CleanHost(found.host, port);
-    if (clean.empty()) return false;
-    SetHost(clean.c_str());
-    if (port == 0) {
+    return ApplyProxyFound(*this, found);
+}
+
+bool ApplyProxyFound(ProxySettings& settings, const ProxyFound& found) {
+    settings.type = found.type;
+    settings.port = found.port;
+    // The record's host is a C string: what stands behind a NUL is not part of it.
+    const std::string given(found.host.c_str());
+    const std::string clean = CleanHost(given, settings.port);
+    if (clean.empty()) {
+        settings.SetHost(nullptr);
+        return false;
+    }
+    settings.SetHost(clean.c_str());
+    if (settings.port == 0) {
         LogWrite("[PS:LoadProxySettings] Unable to read proxy port. Defaulting to port 8080");
-        port = 8080;
+        settings.port = 8080;
     }
     return true;
 }

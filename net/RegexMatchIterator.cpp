@@ -17,7 +17,8 @@ struct RegexMatchIterator::Compiled {
 RegexMatchIterator::RegexMatchIterator(const std::string& pattern, const std::string& text, int flags)
     : compiled_(std::make_shared<const Compiled>(pattern, flags)),
       text_(std::make_shared<const std::string>(text)) {
-    if (!compiled_->ok) return;
+    // REG_NOSUB leaves the match's place unknown, so there is nowhere to go on from.
+    if (!compiled_->ok || (flags & REG_NOSUB)) return;
     position_ = 0;
     Search();
 }
@@ -51,14 +52,15 @@ void RegexMatchIterator::Search() {
     if (start > 0 && (!(compiled_->flags & REG_NEWLINE) || text[start - 1] != '\n')) eflags |= REG_NOTBOL;
 
     const char* subject = text.c_str() + start;
-    std::vector<regmatch_t> slots(10);
+    const regmatch_t unused{-1, -1};
+    std::vector<regmatch_t> slots(10, unused);
     for (;;) {
         if (regexec(&compiled_->regex, subject, slots.size(), slots.data(), eflags) != 0) {
             position_ = -1;
             return;
         }
         if (slots.back().rm_so == -1) break;
-        slots.resize(slots.size() * 2);
+        slots.assign(slots.size() * 2, unused);
     }
     for (const regmatch_t& slot : slots) {
         if (slot.rm_so == -1) break;

@@ -22,7 +22,7 @@ public:
     // The end iterator.
     RegexMatchIterator() = default;
     // Compiles pattern with the regcomp flags and finds the first match; a
-    // pattern that does not compile gives the end at once.
+    // pattern that does not compile, or REG_NOSUB, gives the end at once.
     RegexMatchIterator(const std::string& pattern, const std::string& text, int flags);
 
     reference operator*() const { return groups_; }

@@ -144,6 +144,8 @@ TEST_F(Discovery, OperaIni) {
         {".opera/opera6.ini", server + "Use HTTP=1\nUse Automatic Proxy Configuration=0\n", "opera.example",
          8888},
         {".opera/opera6.ini", server + "Use HTTP=0\n", nullptr, 0},
+        {".opera/opera6.ini", std::string("HTTP server=\0\nUse HTTP=1", 24), nullptr,
+         0},  // a NUL ends the host
         // No colon: no port read from whatever follows the host.
         {".opera/opera6.ini", "[Proxy]\nHTTP server=" + longHost + "\nUse HTTP=1\n", longHost.c_str(), 8080},
     });
@@ -162,6 +164,8 @@ TEST_F(Discovery, KdeManualAndEnvironmentForms) {
         {kKioslaverc, manual + "10.0.0.1:3128\n", "10.0.0.1", 3128},
         {kKioslaverc, manual + longHost + ":81\n", longHost.c_str(), 81},
         {kKioslaverc, env, nullptr, 0},  // type 4 with the variable unset
+        {kKioslaverc, manual + std::string(1, '\0'), nullptr, 0},
+        {kKioslaverc, std::string("ProxyType=1\nhttpProxy=http://\0", 31), nullptr, 0},
     });
     EXPECT_FALSE(Logged());
     Run({{kKioslaverc, manual + "proxy/\n", "proxy", 8080}});

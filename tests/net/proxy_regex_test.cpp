@@ -32,6 +32,7 @@ TEST(RegexMatchIterator, WalksMatchesWithTheirGroups) {
     EXPECT_EQ("3128", port[0][1]);
 
     EXPECT_TRUE(RegexMatchIterator("([", "text", REG_EXTENDED) == RegexMatchIterator());  // does not compile
+    EXPECT_TRUE(RegexMatchIterator("t", "text", REG_EXTENDED | REG_NOSUB) == RegexMatchIterator());
     RegexMatchIterator it("[0-9]+", "a1b22c333", REG_EXTENDED);
     RegexMatchIterator copy = it++;
     EXPECT_EQ("1", (*copy)[0]);
