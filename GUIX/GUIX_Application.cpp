@@ -7,6 +7,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -26,9 +29,42 @@ constexpr unsigned long kRecordBytes = sizeof(GUIX_Event);
 
 bool isKeypad(KeySym sym) { return sym >= 0xFF80 && sym <= 0xFFB9; }
 
+// Set once the connection to the X server is gone; nothing touches it after.
+std::atomic<bool> s_displayLost{false};
+
+// Any client on the display can provoke a protocol error (a request on a
+// window it destroyed, a record it planted in our queue): log it and go on.
+int onXError(Display* display, XErrorEvent* error) {
+    char text[128] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    LogWrite("ERROR: X error %d (%s), request %d.%d, resource 0x%lx", error->error_code, text,
+             error->request_code, error->minor_code, error->resourceid);
+    return 0;
+}
+
+int onXIOError(Display*) {
+    if (!s_displayLost.exchange(true))
+        LogWrite("ERROR: the connection to the X display is lost; no more windows");
+    return 0;
+}
+
+// Called instead of exit() after onXIOError. Xlib hands it the display's
+// user lock, taken on its way here: let it go, or every other thread that
+// locks the display waits for ever.
+void onXIOErrorExit(Display* display, void*) { XUnlockDisplay(display); }
+
+// XSetIOErrorExitHandler came with libX11 1.7; where it is missing, Xlib
+// still ends the process after an I/O error.
+void keepProcessOnIOError(Display* display) {
+    using SetExitHandler = void (*)(Display*, void (*)(Display*, void*), void*);
+    auto set = reinterpret_cast<SetExitHandler>(dlsym(RTLD_DEFAULT, "XSetIOErrorExitHandler"));
+    if (set) set(display, onXIOErrorExit, nullptr);
+}
+
 }  // namespace
 
-GUIX_DisplayLock::GUIX_DisplayLock() : m_display(GUIX_Application::instance().display()) {
+GUIX_DisplayLock::GUIX_DisplayLock()
+    : m_display(s_displayLost.load() ? nullptr : GUIX_Application::instance().display()) {
     if (m_display) XLockDisplay(m_display);
 }
 
@@ -48,12 +84,15 @@ GUIX_Application::GUIX_Application() {
     m_runningSignal.signal(1);
     IceInitThreads();
     XInitThreads();
+    XSetErrorHandler(onXError);
+    XSetIOErrorHandler(onXIOError);
     const char* name = std::getenv("DISPLAY");
     m_display = XOpenDisplay(name);
     if (!m_display) {
         LogWrite("ERROR: GUIX_Application: cannot open display \"%s\"", name ? name : "");
         return;
     }
+    keepProcessOnIOError(m_display);
     XLockDisplay(m_display);
     XTestGrabControl(m_display, True);
     m_screen = DefaultScreen(m_display);
@@ -108,7 +147,7 @@ bool GUIX_Application::run() {
     }
     auto session = std::make_unique<GUIX_SMClient>("ZEL_XSMP_client");
 
-    while (!m_quit.load()) {
+    while (!m_quit.load() && !displayLost()) {
         XEvent xev;
         bool got = false;
         XLockDisplay(m_display);
@@ -129,8 +168,10 @@ bool GUIX_Application::run() {
     endRemainingDialogs();
     {
         GUIX_DisplayLock l;
-        XDeleteProperty(m_display, m_eventWindowId.load(), m_atomClientMessage);
-        XFlush(m_display);
+        if (l) {
+            XDeleteProperty(m_display, m_eventWindowId.load(), m_atomClientMessage);
+            XFlush(m_display);
+        }
     }
     session.reset();
     return true;
@@ -159,6 +200,7 @@ bool GUIX_Application::waitUntilRunning(int timeoutMs) { return m_runningSignal.
 bool GUIX_Application::postEvent(const GUIX_Event& event) {
     if (!m_running.load() || !m_display) return false;
     GUIX_DisplayLock l;
+    if (!l) return false;
     XChangeProperty(m_display, m_eventWindowId.load(), m_atomClientMessage, m_atomGuixEvent, 8,
                     PropModeAppend, reinterpret_cast<const unsigned char*>(&event),
                     static_cast<int>(kRecordBytes));
@@ -201,16 +243,16 @@ void GUIX_Application::quit() {
 }
 
 int GUIX_Application::screenWidth() const {
-    if (!m_display) return 0;
     GUIX_DisplayLock l;
-    return DisplayWidth(m_display, m_screen);
+    return l ? DisplayWidth(m_display, m_screen) : 0;
 }
 
 int GUIX_Application::screenHeight() const {
-    if (!m_display) return 0;
     GUIX_DisplayLock l;
-    return DisplayHeight(m_display, m_screen);
+    return l ? DisplayHeight(m_display, m_screen) : 0;
 }
+
+bool GUIX_Application::displayLost() const { return s_displayLost.load(); }
 
 bool GUIX_Application::isDialogRegistered(unsigned long window) const { return m_dialogs.contains(window); }
 
@@ -327,29 +369,35 @@ void GUIX_Application::readProperty(XEvent& xev) {
     unsigned long items = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    int rc;
+    bool whole = false;
+    bool dropped = false;
+    GUIX_Event ev;
     {
         GUIX_DisplayLock l;
-        rc = XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage, s_readOffset,
-                                kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after, &data);
-        if (rc == Success && type != None && type != m_atomGuixEvent) {
-            // Foreign content would make every later append fail: drop it.
-            XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
+        if (!l) return;
+        const int rc =
+            XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage, s_readOffset,
+                               kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after, &data);
+        if (rc == Success && type != None) {
+            s_readOffset += static_cast<long>(items / 4);
+            // Every post appends one whole record, so the queue always holds
+            // whole records. Anything else (foreign content, a stray tail
+            // from another client) would stay for ever and shift every later
+            // record: it all goes.
+            whole = type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data &&
+                    after % kRecordBytes == 0;
+            dropped = !whole && (type != m_atomGuixEvent || format != 8 || items != 0 || after != 0);
+            if (whole) std::memcpy(&ev, data, kRecordBytes);
+            if (dropped) {
+                XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
+                s_readOffset = 0;
+            }
         }
+        if (data) XFree(data);
     }
-    bool whole = false;
-    GUIX_Event ev;
-    if (rc == Success) {
-        s_readOffset += static_cast<long>(items / 4);
-        if (type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data) {
-            std::memcpy(&ev, data, kRecordBytes);
-            whole = true;
-        }
-    }
-    if (data) {
-        GUIX_DisplayLock l;
-        XFree(data);
-    }
+    if (dropped)
+        LogWrite("WARNING: GUIX: %lu bytes in the event queue were no whole event records; queue emptied",
+                 items + after);
     if (whole) dispatch(ev);
 }
 

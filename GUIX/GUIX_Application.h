@@ -60,6 +60,9 @@ public:
     int screenHeight() const;
     bool isRunning() const { return m_running.load(); }
     bool hasDisplay() const { return m_display != nullptr; }
+    // True once the X connection broke (the server went away): the loop has
+    // ended, dialogs are ended, and no X call is made any more.
+    bool displayLost() const;
 
     // X access for the toolkit's own classes; lock with GUIX_DisplayLock.
     Display* display() const { return m_display; }
@@ -102,7 +105,7 @@ private:
 };
 
 // Holds the application's display lock for its scope (nested use on one thread is fine).
-// Evaluates to false, and locks nothing, when there is no display.
+// Evaluates to false, and locks nothing, when there is no display or it was lost.
 class GUIX_DisplayLock {
 public:
     GUIX_DisplayLock();
