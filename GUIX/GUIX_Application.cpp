@@ -364,41 +364,47 @@ void GUIX_Application::readProperty(XEvent& xev) {
         s_readOffset = 0;
         return;
     }
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    bool whole = false;
-    bool dropped = false;
-    GUIX_Event ev;
+    // Everything the property holds is read now: another client may append
+    // several records at once, which would otherwise wait for later posts.
+    std::vector<GUIX_Event> records;
+    unsigned long dropped = 0;
     {
         GUIX_DisplayLock l;
         if (!l) return;
-        const int rc =
-            XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage, s_readOffset,
-                               kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after, &data);
-        if (rc == Success && type != None) {
-            s_readOffset += static_cast<long>(items / 4);
-            // Every post appends one whole record, so the queue always holds
-            // whole records. Anything else (foreign content, a stray tail
-            // from another client) would stay for ever and shift every later
+        for (;;) {
+            Atom type = None;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            const int rc = XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage,
+                                              s_readOffset, kRecordWords, True, m_atomGuixEvent, &type,
+                                              &format, &items, &after, &data);
+            if (rc != Success || type == None) break;
+            // Every post appends one whole record. Anything else (foreign
+            // content, a stray tail) would stay for ever and shift every later
             // record: it all goes.
-            whole = type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data &&
-                    after % kRecordBytes == 0;
-            dropped = !whole && (type != m_atomGuixEvent || format != 8 || items != 0 || after != 0);
-            if (whole) std::memcpy(&ev, data, kRecordBytes);
-            if (dropped) {
+            const bool whole = type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data &&
+                               after % kRecordBytes == 0;
+            if (whole) {
+                records.emplace_back();
+                std::memcpy(&records.back(), data, kRecordBytes);
+                s_readOffset += kRecordWords;
+            } else if (type != m_atomGuixEvent || format != 8 || items != 0 || after != 0) {
                 XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
-                s_readOffset = 0;
+                dropped = items + after;
+                after = 0;
+            }
+            if (data) XFree(data);
+            if (after == 0) {
+                s_readOffset = 0;  // the property is gone
+                break;
             }
         }
-        if (data) XFree(data);
     }
-    if (dropped)
+    if (dropped != 0)
         LogWrite("WARNING: GUIX: %lu bytes in the event queue were no whole event records; queue emptied",
-                 items + after);
-    if (whole) dispatch(ev);
+                 dropped);
+    for (const GUIX_Event& ev : records) dispatch(ev);
 }
 
 void GUIX_Application::translateKey(XEvent& xev, GUIX_Widget* widget) {
