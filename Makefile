@@ -1,6 +1,6 @@
 # Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
 SHELL := /bin/bash
-.PHONY: bootstrap build demo check check-format check-default check-i386 asan tsan bench clean format
+.PHONY: bootstrap build demo check check-format check-default check-i386 check-fuzz fuzz asan tsan bench clean format
 
 bootstrap:
 	scripts/bootstrap
@@ -28,7 +28,18 @@ format: bootstrap
 check-format: bootstrap
 	scripts/format --check
 
-check: check-format check-default check-i386
+# The fuzz targets built with clang and libFuzzer, each run FUZZ_SECONDS (default 60).
+fuzz: bootstrap
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	scripts/fuzz
+
+check-fuzz: bootstrap
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	FUZZ_SECONDS=10 scripts/fuzz
+
+check: check-format check-default check-i386 check-fuzz
 
 asan: bootstrap
 	cmake --preset asan
