@@ -211,7 +211,7 @@ TEST_F(DesktopSession, RegistersWithXsmAndEndsWithStatusZeroWhenXsmShutsTheSessi
         {Personalise("271828")}, {"HOME=" + home_, "DISPLAY=" + x_.display(), "SESSION_MANAGER=" + manager});
     ASSERT_FALSE(user_->WaitForWindow("Connection Status", kStartMs).empty());
 
-    // "Shutdown", then "Immediately" in its menu.
+    // "Shutdown", then "Immediately" in its menu (places in xsm's window, font "fixed").
     ASSERT_TRUE(user_->Activate(window));
     ASSERT_EQ(user_
                   ->Run({"xdotool", "mousemove", "--window", window, "140", "36", "mousedown", "1", "sleep",
