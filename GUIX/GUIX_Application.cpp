@@ -29,7 +29,8 @@ constexpr unsigned long kRecordBytes = sizeof(GUIX_Event);
 
 bool isKeypad(KeySym sym) { return sym >= 0xFF80 && sym <= 0xFFB9; }
 
-// Set once the connection to the X server is gone; nothing touches it after.
+// Set once the connection to the X server is gone. Xlib calls on the display
+// are still safe then (they return at once), and free what they hold here.
 std::atomic<bool> s_displayLost{false};
 
 // Any client on the display can provoke a protocol error (a request on a
@@ -63,8 +64,7 @@ void keepProcessOnIOError(Display* display) {
 
 }  // namespace
 
-GUIX_DisplayLock::GUIX_DisplayLock()
-    : m_display(s_displayLost.load() ? nullptr : GUIX_Application::instance().display()) {
+GUIX_DisplayLock::GUIX_DisplayLock() : m_display(GUIX_Application::instance().display()) {
     if (m_display) XLockDisplay(m_display);
 }
 
@@ -198,9 +198,8 @@ void GUIX_Application::waitUntilRunning() { m_runningSignal.wait(0); }
 bool GUIX_Application::waitUntilRunning(int timeoutMs) { return m_runningSignal.wait(0, timeoutMs); }
 
 bool GUIX_Application::postEvent(const GUIX_Event& event) {
-    if (!m_running.load() || !m_display) return false;
+    if (!m_running.load() || !m_display || displayLost()) return false;
     GUIX_DisplayLock l;
-    if (!l) return false;
     XChangeProperty(m_display, m_eventWindowId.load(), m_atomClientMessage, m_atomGuixEvent, 8,
                     PropModeAppend, reinterpret_cast<const unsigned char*>(&event),
                     static_cast<int>(kRecordBytes));
@@ -243,13 +242,15 @@ void GUIX_Application::quit() {
 }
 
 int GUIX_Application::screenWidth() const {
+    if (!m_display) return 0;
     GUIX_DisplayLock l;
-    return l ? DisplayWidth(m_display, m_screen) : 0;
+    return DisplayWidth(m_display, m_screen);
 }
 
 int GUIX_Application::screenHeight() const {
+    if (!m_display) return 0;
     GUIX_DisplayLock l;
-    return l ? DisplayHeight(m_display, m_screen) : 0;
+    return DisplayHeight(m_display, m_screen);
 }
 
 bool GUIX_Application::displayLost() const { return s_displayLost.load(); }

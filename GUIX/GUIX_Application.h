@@ -60,8 +60,8 @@ public:
     int screenHeight() const;
     bool isRunning() const { return m_running.load(); }
     bool hasDisplay() const { return m_display != nullptr; }
-    // True once the X connection broke (the server went away): the loop has
-    // ended, dialogs are ended, and no X call is made any more.
+    // True once the X connection broke (the server went away): the loop ends,
+    // its dialogs end, and nothing is posted any more.
     bool displayLost() const;
 
     // X access for the toolkit's own classes; lock with GUIX_DisplayLock.
@@ -105,7 +105,7 @@ private:
 };
 
 // Holds the application's display lock for its scope (nested use on one thread is fine).
-// Evaluates to false, and locks nothing, when there is no display or it was lost.
+// Evaluates to false, and locks nothing, when there is no display.
 class GUIX_DisplayLock {
 public:
     GUIX_DisplayLock();

@@ -1,9 +1,9 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -36,9 +36,6 @@ constexpr const char* kBuildId = "20100216100911";
 int g_signalPipe[2] = {-1, -1};
 pthread_t g_signalReader;
 bool g_signalReaderRunning = false;
-// Set before the stop byte: a pipe full of pending signals refuses that byte,
-// but then the reader has bytes to read and sees this after the next one.
-std::atomic<bool> g_signalReaderStopping{false};
 std::mutex g_stopEventLock;
 bool g_stopEventAlive = false;
 
@@ -64,7 +61,7 @@ void* SignalReader(void*) {
         unsigned char byte = 0;
         const ssize_t n = read(g_signalPipe[0], &byte, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || byte == 0 || g_signalReaderStopping.load()) break;  // 0: asked to stop
+        if (n <= 0 || byte == 0) break;  // 0: asked to stop
         OnSignal(byte);
     }
     return nullptr;
@@ -108,12 +105,22 @@ void RemoveSignalHandling() {
     // The handlers stay: a signal during the last steps of the process must
     // not end it with anything but status 0. Only the reader goes.
     if (!g_signalReaderRunning) return;
-    g_signalReaderStopping = true;
+    // The write end never blocks (the handler writes into it), so a pipe
+    // full of pending signals refuses the stop byte: wait for the room the
+    // reader makes. The signals before the stop are still logged.
     const unsigned char stop = 0;
-    while (write(g_signalPipe[1], &stop, 1) < 0 && errno == EINTR) {}
+    for (;;) {
+        if (write(g_signalPipe[1], &stop, 1) == 1) break;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) {
+            LogWrite("ERROR: Cannot stop the signal thread: %s", std::strerror(errno));
+            return;
+        }
+        pollfd room{g_signalPipe[1], POLLOUT, 0};
+        poll(&room, 1, 100);
+    }
     pthread_join(g_signalReader, nullptr);
     g_signalReaderRunning = false;
-    g_signalReaderStopping = false;
 }
 
 void RunSession() {

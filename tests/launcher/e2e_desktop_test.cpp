@@ -184,7 +184,7 @@ TEST_F(DesktopSession, DisplayLostMidSessionTheSessionGoesOnHeadlessToItsEnd) {
     ASSERT_TRUE(WaitFor([&] { return server_->SessionPolls() >= 1; }, 10000));
     ASSERT_EQ(kill(x_.serverPid(), SIGKILL), 0);
 
-    ASSERT_EQ(ExitStatus(30000), 0);
+    ASSERT_EQ(ExitStatus(30000), 0) << ReadFile(temp_ / "launcher.out");
     EXPECT_TRUE(WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000)) << "the client did not run";
     EXPECT_NE(access(copy.c_str(), F_OK), 0);
     const auto log = Log();
