@@ -19,6 +19,11 @@
 #include "GUIX_Widget.h"
 #include "Log.h"
 
+// Last, for LockDisplay only: it defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace {
 
 // Read offset into the queue property, in 32-bit units (GUI thread only).
@@ -49,10 +54,15 @@ int onXIOError(Display*) {
     return 0;
 }
 
-// Called instead of exit() after onXIOError. Xlib hands it the display's
-// user lock, taken on its way here: let it go, or every other thread that
-// locks the display waits for ever.
-void onXIOErrorExit(Display* display, void*) { XUnlockDisplay(display); }
+// Called instead of exit() after onXIOError. Xlib comes here holding the
+// display's user lock and without its internal lock, which the Xlib call in
+// progress lets go of once more on its way out: give the user lock back (or
+// every other thread that locks the display waits for ever) and take the
+// internal one again.
+void onXIOErrorExit(Display* display, void*) {
+    XUnlockDisplay(display);
+    LockDisplay(display);
+}
 
 // XSetIOErrorExitHandler came with libX11 1.7; where it is missing, Xlib
 // still ends the process after an I/O error.
