@@ -1,6 +1,6 @@
 # Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
 SHELL := /bin/bash
-.PHONY: bootstrap build demo release check check-format check-default check-i386 check-arm64 asan tsan bench clean format
+.PHONY: bootstrap build demo release check check-format check-default check-i386 check-arm64 check-fuzz fuzz asan tsan bench clean format
 
 bootstrap:
 	scripts/bootstrap
@@ -41,7 +41,18 @@ check-arm64: bootstrap
 	ctest --preset arm64
 
 # The release first: the default tree's tests check what dist/ holds.
-check: check-format release check-default check-i386 check-arm64
+check: check-format release check-default check-i386 check-arm64 check-fuzz
+
+# The fuzz targets built with clang and libFuzzer, each run FUZZ_SECONDS (default 60).
+fuzz: bootstrap
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	scripts/fuzz
+
+check-fuzz: bootstrap
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	FUZZ_SECONDS=10 scripts/fuzz
 
 asan: bootstrap
 	cmake --preset asan

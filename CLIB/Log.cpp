@@ -225,6 +225,17 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
     if (damagedLines) *damagedLines = 0;
     if (!logPath || !reportPath) return false;
     if (removeReportFirst) unlink(reportPath);
+    // The decrypted log must not reach a file that another user planted
+    // under the name, or a link of theirs.
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | (removeReportFirst ? O_EXCL : O_APPEND);
+    const UniqueFd report(::open(reportPath, flags, 0600));
+    return LogVerifyTo(logPath, report.get(), damagedLines);
+}
+
+bool LogVerifyTo(const char* logPath, int reportFd, int* damagedLines) {
+    if (damagedLines) *damagedLines = 0;
+    if (!logPath) return false;
     std::string errors = "\r\n\r\n";
 
     std::string content;
@@ -244,7 +255,6 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
         }
     }
 
-    UniqueFd report(::open(reportPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
     const std::string name = BaseName(logPath);
     std::string previous;  // hash of the nearest earlier line that had one
     int damaged = 0;
@@ -286,7 +296,7 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
                 status = 1;
             } else {
                 const std::string out = timeText + " " + text;
-                if (report.get() < 0 || !WriteAll(report.get(), out.data(), out.size())) status = 3;
+                if (reportFd < 0 || !WriteAll(reportFd, out.data(), out.size())) status = 3;
             }
         }
 
@@ -304,7 +314,7 @@ bool LogVerify(const char* logPath, const char* reportPath, bool removeReportFir
             ++damaged;
         }
     }
-    if (report.get() >= 0) WriteAll(report.get(), errors.data(), errors.size());
+    if (reportFd >= 0) WriteAll(reportFd, errors.data(), errors.size());
     if (damagedLines) *damagedLines = damaged;
     return true;
 }

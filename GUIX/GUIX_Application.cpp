@@ -5,6 +5,9 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,6 +18,11 @@
 #include "GUIX_Widget.h"
 #include "Log.h"
 
+// Last, for LockDisplay only: it defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace {
 
 // Read offset into the queue property, in 32-bit units (GUI thread only).
@@ -24,6 +32,44 @@ constexpr int kRecordWords = 19;
 constexpr unsigned long kRecordBytes = sizeof(GUIX_Event);
 
 bool isKeypad(KeySym sym) { return sym >= 0xFF80 && sym <= 0xFFB9; }
+
+// Set once the connection to the X server is gone. Xlib calls on the display
+// are still safe then (they return at once), and free what they hold here.
+std::atomic<bool> s_displayLost{false};
+
+// Any client on the display can provoke a protocol error (a request on a
+// window it destroyed, a record it planted in our queue): log it and go on.
+int onXError(Display* display, XErrorEvent* error) {
+    char text[128] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    LogWrite("ERROR: X error %d (%s), request %d.%d, resource 0x%lx", error->error_code, text,
+             error->request_code, error->minor_code, error->resourceid);
+    return 0;
+}
+
+int onXIOError(Display*) {
+    if (!s_displayLost.exchange(true))
+        LogWrite("ERROR: the connection to the X display is lost; no more windows");
+    return 0;
+}
+
+// Called instead of exit() after onXIOError. Xlib comes here holding the
+// display's user lock and without its internal lock, which the Xlib call in
+// progress lets go of once more on its way out: give the user lock back (or
+// every other thread that locks the display waits for ever) and take the
+// internal one again.
+void onXIOErrorExit(Display* display, void*) {
+    XUnlockDisplay(display);
+    LockDisplay(display);
+}
+
+// XSetIOErrorExitHandler came with libX11 1.7; where it is missing, Xlib
+// still ends the process after an I/O error.
+void keepProcessOnIOError(Display* display) {
+    using SetExitHandler = void (*)(Display*, void (*)(Display*, void*), void*);
+    auto set = reinterpret_cast<SetExitHandler>(dlsym(RTLD_DEFAULT, "XSetIOErrorExitHandler"));
+    if (set) set(display, onXIOErrorExit, nullptr);
+}
 
 }  // namespace
 
@@ -47,12 +93,15 @@ GUIX_Application::GUIX_Application() {
     m_runningSignal.signal(1);
     if (const GUIX_IceFunctions* ice = GUIX_Ice()) ice->IceInitThreads();
     XInitThreads();
+    XSetErrorHandler(onXError);
+    XSetIOErrorHandler(onXIOError);
     const char* name = std::getenv("DISPLAY");
     m_display = XOpenDisplay(name);
     if (!m_display) {
         LogWrite("ERROR: GUIX_Application: cannot open display \"%s\"", name ? name : "");
         return;
     }
+    keepProcessOnIOError(m_display);
     XLockDisplay(m_display);
     if (const GUIX_XtstFunctions* xtst = GUIX_Xtst()) xtst->XTestGrabControl(m_display, True);
     m_screen = DefaultScreen(m_display);
@@ -107,7 +156,7 @@ bool GUIX_Application::run() {
     }
     auto session = std::make_unique<GUIX_SMClient>("ZEL_XSMP_client");
 
-    while (!m_quit.load()) {
+    while (!m_quit.load() && !displayLost()) {
         XEvent xev;
         bool got = false;
         XLockDisplay(m_display);
@@ -128,8 +177,10 @@ bool GUIX_Application::run() {
     endRemainingDialogs();
     {
         GUIX_DisplayLock l;
-        XDeleteProperty(m_display, m_eventWindowId.load(), m_atomClientMessage);
-        XFlush(m_display);
+        if (l) {
+            XDeleteProperty(m_display, m_eventWindowId.load(), m_atomClientMessage);
+            XFlush(m_display);
+        }
     }
     session.reset();
     return true;
@@ -156,7 +207,7 @@ void GUIX_Application::waitUntilRunning() { m_runningSignal.wait(0); }
 bool GUIX_Application::waitUntilRunning(int timeoutMs) { return m_runningSignal.wait(0, timeoutMs); }
 
 bool GUIX_Application::postEvent(const GUIX_Event& event) {
-    if (!m_running.load() || !m_display) return false;
+    if (!m_running.load() || !m_display || displayLost()) return false;
     GUIX_DisplayLock l;
     XChangeProperty(m_display, m_eventWindowId.load(), m_atomClientMessage, m_atomGuixEvent, 8,
                     PropModeAppend, reinterpret_cast<const unsigned char*>(&event),
@@ -210,6 +261,8 @@ int GUIX_Application::screenHeight() const {
     GUIX_DisplayLock l;
     return DisplayHeight(m_display, m_screen);
 }
+
+bool GUIX_Application::displayLost() const { return s_displayLost.load(); }
 
 bool GUIX_Application::isDialogRegistered(unsigned long window) const { return m_dialogs.contains(window); }
 
@@ -321,35 +374,47 @@ void GUIX_Application::readProperty(XEvent& xev) {
         s_readOffset = 0;
         return;
     }
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    int rc;
+    // Everything the property holds is read now: another client may append
+    // several records at once, which would otherwise wait for later posts.
+    std::vector<GUIX_Event> records;
+    unsigned long dropped = 0;
     {
         GUIX_DisplayLock l;
-        rc = XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage, s_readOffset,
-                                kRecordWords, True, m_atomGuixEvent, &type, &format, &items, &after, &data);
-        if (rc == Success && type != None && type != m_atomGuixEvent) {
-            // Foreign content would make every later append fail: drop it.
-            XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
+        if (!l) return;
+        for (;;) {
+            Atom type = None;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            const int rc = XGetWindowProperty(m_display, xev.xproperty.window, m_atomClientMessage,
+                                              s_readOffset, kRecordWords, True, m_atomGuixEvent, &type,
+                                              &format, &items, &after, &data);
+            if (rc != Success || type == None) break;
+            // Every post appends one whole record. Anything else (foreign
+            // content, a stray tail) would stay for ever and shift every later
+            // record: it all goes.
+            const bool whole = type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data &&
+                               after % kRecordBytes == 0;
+            if (whole) {
+                records.emplace_back();
+                std::memcpy(&records.back(), data, kRecordBytes);
+                s_readOffset += kRecordWords;
+            } else if (type != m_atomGuixEvent || format != 8 || items != 0 || after != 0) {
+                XDeleteProperty(m_display, xev.xproperty.window, m_atomClientMessage);
+                dropped = items + after;
+                after = 0;
+            }
+            if (data) XFree(data);
+            if (after == 0) {
+                s_readOffset = 0;  // the property is gone
+                break;
+            }
         }
     }
-    bool whole = false;
-    GUIX_Event ev;
-    if (rc == Success) {
-        s_readOffset += static_cast<long>(items / 4);
-        if (type == m_atomGuixEvent && format == 8 && items == kRecordBytes && data) {
-            std::memcpy(&ev, data, kRecordBytes);
-            whole = true;
-        }
-    }
-    if (data) {
-        GUIX_DisplayLock l;
-        XFree(data);
-    }
-    if (whole) dispatch(ev);
+    if (dropped != 0)
+        LogWrite("WARNING: GUIX: %lu bytes in the event queue were no whole event records; queue emptied",
+                 dropped);
+    for (const GUIX_Event& ev : records) dispatch(ev);
 }
 
 void GUIX_Application::translateKey(XEvent& xev, GUIX_Widget* widget) {

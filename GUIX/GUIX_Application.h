@@ -60,6 +60,9 @@ public:
     int screenHeight() const;
     bool isRunning() const { return m_running.load(); }
     bool hasDisplay() const { return m_display != nullptr; }
+    // True once the X connection broke (the server went away): the loop ends,
+    // its dialogs end, and nothing is posted any more.
+    bool displayLost() const;
 
     // X access for the toolkit's own classes; lock with GUIX_DisplayLock.
     Display* display() const { return m_display; }

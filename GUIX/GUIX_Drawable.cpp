@@ -149,15 +149,15 @@ void GUIX_Drawable::handleEvent(const GUIX_Event& event) {
         break;
     }
     case EV_RESIZE: {
-        int w = static_cast<int>(event.payload[0]);
-        int h = static_cast<int>(event.payload[1]);
+        // X carries sizes in 16 bits and refuses 0; a record from another
+        // client may hold anything.
+        const int w = static_cast<int>(std::clamp<std::uint32_t>(event.payload[0], 1, 32767));
+        const int h = static_cast<int>(std::clamp<std::uint32_t>(event.payload[1], 1, 32767));
         m_width = w;
         m_height = h;
         if (event.payload[2] == 0) {
             GUIX_DisplayLock l;
-            if (l)
-                XResizeWindow(l.display(), windowId(), static_cast<unsigned>(std::max(w, 1)),
-                              static_cast<unsigned>(std::max(h, 1)));
+            if (l) XResizeWindow(l.display(), windowId(), static_cast<unsigned>(w), static_cast<unsigned>(h));
         }
         break;
     }

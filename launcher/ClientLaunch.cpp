@@ -47,6 +47,14 @@ int PrepareClient(const std::string& path) {
 
 void RemoveSelf(const char* launcherPath) {
     if (AutoRemoveEnabled() == 0) return;
+    struct stat entry {};
+    if (lstat(launcherPath, &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        // The link's target may not be ours to remove.
+        LogWrite(
+            "Cannot autoremove Session Assignment binary \"%s\": it is a symbolic link, not this program",
+            launcherPath);
+        return;
+    }
     if (!IsRunningExecutable(launcherPath)) {
         LogWrite("Cannot autoremove Session Assignment binary \"%s\": Error (%d) - %s", launcherPath, ENOENT,
                  std::strerror(ENOENT));

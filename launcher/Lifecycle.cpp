@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -127,8 +128,20 @@ void RemoveSignalHandling() {
     // The handlers stay: a signal during the last steps of the process must
     // not end it with anything but status 0. Only the reader goes.
     if (!g_signalReaderRunning) return;
+    // The write end never blocks (the handler writes into it), so a pipe
+    // full of pending signals refuses the stop byte: wait for the room the
+    // reader makes. The signals before the stop are still logged.
     const unsigned char stop = 0;
-    while (write(g_signalPipe[1], &stop, 1) < 0 && errno == EINTR) {}
+    for (;;) {
+        if (write(g_signalPipe[1], &stop, 1) == 1) break;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) {
+            LogWrite("ERROR: Cannot stop the signal thread: %s", std::strerror(errno));
+            return;
+        }
+        pollfd room{g_signalPipe[1], POLLOUT, 0};
+        poll(&room, 1, 100);
+    }
     pthread_join(g_signalReader, nullptr);
     g_signalReaderRunning = false;
 }

@@ -1,7 +1,7 @@
 // The real user interface: the toolkit loop on its own thread and the three
-// windows, made once on first use and reused. Without a display everything
-// goes to the headless implementation, so a copy that carries its code still
-// runs its session.
+// windows, made once on first use and reused. Without a display, or once the
+// display is lost, everything goes to the headless implementation, so a copy
+// that carries its code still runs its session to its end.
 
 #include "UserInterface.h"
 
@@ -97,7 +97,8 @@ void ShutdownAtExit() {
     g_statusWindow.reset();
 }
 
-bool Headless() { return g_mode.load() != Mode::kWindows; }
+// Without a display from the start, or once the display is lost mid-run.
+bool Headless() { return g_mode.load() != Mode::kWindows || GUIX_Application::instance().displayLost(); }
 
 }  // namespace
 
@@ -105,10 +106,16 @@ void StartUserInterface() {
     std::lock_guard<std::mutex> lock(g_startMutex);
     if (g_mode.load() != Mode::kNotStarted) return;
 
-    std::string userName;
-    std::string sessionManager;
-    FindSessionManager(userName, sessionManager);
-    setenv("SESSION_MANAGER", sessionManager.c_str(), 1);
+    // A desktop session's own value names the addresses its session manager
+    // wrote ICE cookies for; an address made up from the socket would be
+    // refused. Only without one is it made from the socket found.
+    const char* inherited = getenv("SESSION_MANAGER");
+    if (inherited == nullptr || *inherited == '\0') {
+        std::string userName;
+        std::string sessionManager;
+        FindSessionManager(userName, sessionManager);
+        setenv("SESSION_MANAGER", sessionManager.c_str(), 1);
+    }
 
     GUIX_Application& app = GUIX_Application::instance();
     if (!app.hasDisplay()) {
@@ -166,13 +173,13 @@ bool AskProxyCredentials(const char* message, char* login, char* password) {
 }
 
 void ShowStatusWindow() {
-    if (Headless()) {
-        headless_ui::ShowStatusWindow();
-        return;
+    if (!Headless()) {
+        StatusWindow& window = Window(g_statusWindow);
+        if (g_closed.load()) return;  // the session already ended the interface
+        GUIX_Application::instance().runModal(&window);
     }
-    StatusWindow& window = Window(g_statusWindow);
-    if (g_closed.load()) return;  // the session already ended the interface
-    GUIX_Application::instance().runModal(&window);
+    // A lost display ends the window, not the session: it goes on to its end.
+    if (Headless()) headless_ui::ShowStatusWindow();
 }
 
 void SetStatusText(const char* text) {
@@ -184,10 +191,8 @@ void SetStatusText(const char* text) {
 }
 
 void CloseUserInterface() {
-    if (Headless()) {
-        headless_ui::Close();
-        return;
-    }
+    headless_ui::Close();  // also ends a status window that went on without its display
+    if (g_mode.load() != Mode::kWindows) return;
     g_closed = true;
     StatusWindow* status = nullptr;
     {

@@ -3,8 +3,6 @@
 //
 //   logreader [log file]     (default: the launcher's log under $HOME/ZEL)
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,46 +11,6 @@
 
 #include "ApplicationSettings.h"
 #include "Log.h"
-#include "UniqueFd.h"
-
-namespace {
-
-// Removes the temporary report however the program leaves.
-class TempReport {
-public:
-    TempReport() {
-        const char* dir = std::getenv("TMPDIR");
-        m_path = std::string(dir && *dir ? dir : "/tmp") + "/logreader-XXXXXX";
-        int fd = mkostemp(m_path.data(), O_CLOEXEC);
-        if (fd < 0)
-            m_path.clear();
-        else
-            close(fd);
-    }
-    ~TempReport() {
-        if (!m_path.empty()) unlink(m_path.c_str());
-    }
-    TempReport(const TempReport&) = delete;
-    TempReport& operator=(const TempReport&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-bool CopyToStdout(const std::string& path) {
-    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    char buffer[65536];
-    ssize_t n;
-    bool ok = true;
-    while ((n = read(fd.get(), buffer, sizeof buffer)) > 0)
-        if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) != static_cast<std::size_t>(n))
-            ok = false;
-    return ok && n == 0 && std::fflush(stdout) == 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 2 || (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")))) {
@@ -62,18 +20,10 @@ int main(int argc, char** argv) {
     const std::string log =
         argc == 2 ? argv[1] : LogFolder() + "/" + ApplicationSettings::Get()->GetExeLogName();
 
-    TempReport report;
-    if (report.path().empty()) {
-        std::perror("logreader: temporary report");
-        return 2;
-    }
+    // Straight to stdout: the decrypted text never lands in a file of its own.
     int damaged = 0;
-    if (!LogVerify(log.c_str(), report.path().c_str(), true, &damaged)) {
+    if (!LogVerifyTo(log.c_str(), STDOUT_FILENO, &damaged)) {
         std::fprintf(stderr, "logreader: cannot read %s\n", log.c_str());
-        return 2;
-    }
-    if (!CopyToStdout(report.path())) {
-        std::fprintf(stderr, "logreader: cannot write the report\n");
         return 2;
     }
     if (damaged > 0) {

@@ -187,6 +187,13 @@ TEST_F(CoreLog, VerifyReportsDeletedDamagedAndForeignLines) {
     EXPECT_TRUE(LogVerify(LogPath().c_str(), missingFolder.c_str(), false, &damaged));
     EXPECT_EQ(damaged, 6) << "every line fails to be written";
     EXPECT_FALSE(LogVerify(home.path().c_str(), missingFolder.c_str(), false)) << "a folder is no log";
+
+    // Another user's link at the report's name does not receive the log.
+    const std::string victim = home.path() + "/victim", planted = home.path() + "/planted.txt";
+    ASSERT_TRUE(WriteFile(victim, "precious"));
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    EXPECT_TRUE(LogVerify(LogPath().c_str(), planted.c_str(), false, &damaged));
+    EXPECT_EQ(ReadFile(victim), "precious");
 }
 
 // Short ids keep both files below the size limit.

@@ -174,6 +174,55 @@ TEST_F(DesktopSession, CodeInTheBlockShowsStatusStartsTheClientAndRemovesTheCopy
         << Joined(log);
 }
 
+TEST_F(DesktopSession, DisplayLostMidSessionTheSessionGoesOnHeadlessToItsEnd) {
+    demo::Options options;
+    options.pollsBeforeResult = 1;
+    StartServer(options);
+    const std::string copy = Personalise("271828");
+    StartLauncher(copy);
+    ASSERT_FALSE(user_->WaitForWindow("Connection Status", kStartMs).empty());
+    ASSERT_TRUE(WaitFor([&] { return server_->SessionPolls() >= 1; }, 10000));
+    ASSERT_EQ(kill(x_.serverPid(), SIGKILL), 0);
+
+    ASSERT_EQ(ExitStatus(30000), 0) << ReadFile(temp_ / "launcher.out");
+    EXPECT_TRUE(WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000)) << "the client did not run";
+    EXPECT_NE(access(copy.c_str(), F_OK), 0);
+    const auto log = Log();
+    EXPECT_EQ(CountPrefix(log, "ERROR: the connection to the X display is lost"), 1) << Joined(log);
+    EXPECT_EQ(log.back(), "<---");
+}
+
+// xsm, like desktop session managers, writes ICE cookies only for the two
+// addresses it puts into SESSION_MANAGER; the launcher keeps that value.
+TEST_F(DesktopSession, RegistersWithXsmAndEndsWithStatusZeroWhenXsmShutsTheSessionDown) {
+    ASSERT_TRUE(testsupport::WriteFile(home_ + "/.xsmstartup", ""));
+    auto xsm = testsupport::Process::Start({"xsm"}, {"HOME=" + home_, "DISPLAY=" + x_.display()});
+    ASSERT_TRUE(xsm);
+    const std::string window = user_->WaitForWindow("xsm: Default", kStartMs);
+    ASSERT_FALSE(window.empty());
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string socket = "/tmp/.ICE-unix/" + std::to_string(xsm->pid());
+    const std::string manager = "local/" + std::string(host) + ":@" + socket + ",unix/" + host + ":" + socket;
+    demo::Options options;
+    options.outcome = demo::Outcome::Never;
+    StartServer(options);
+    launcher_ = testsupport::Process::Start(
+        {Personalise("271828")}, {"HOME=" + home_, "DISPLAY=" + x_.display(), "SESSION_MANAGER=" + manager});
+    ASSERT_FALSE(user_->WaitForWindow("Connection Status", kStartMs).empty());
+
+    // "Shutdown", then "Immediately" in its menu (places in xsm's window, font "fixed").
+    ASSERT_TRUE(user_->Activate(window));
+    ASSERT_EQ(user_
+                  ->Run({"xdotool", "mousemove", "--window", window, "140", "36", "mousedown", "1", "sleep",
+                         "0.3", "mousemove", "--window", window, "150", "72", "sleep", "0.3", "mouseup", "1"})
+                  .exitCode,
+              0);
+    ASSERT_EQ(ExitStatus(10000), 0);
+    const auto log = Log();
+    EXPECT_EQ(CountPrefix(log, "Warning: While connecting to session manager"), 0) << Joined(log);
+}
+
 TEST_F(DesktopSession, CodeTypedAndReturnRunsTheSessionAndTheServersErrorIsShown) {
     demo::Options options;
     options.pollsBeforeResult = 0;

@@ -119,6 +119,14 @@ TEST_F(LauncherExeTest, StartedByBareNameLeavesTheNamesakeInTheWorkingFolderAlon
                       "or directory"),
               0)
         << Joined(log);
+
+    // Started through a link: the link's target may be someone else's.
+    ASSERT_EQ(symlink((bin + "/sa-launcher").c_str(), (work + "/link").c_str()), 0);
+    EXPECT_EQ(testsupport::Run({work + "/link"}, 60000, env_).exitCode, 0);
+    EXPECT_EQ(access((bin + "/sa-launcher").c_str(), F_OK), 0);
+    EXPECT_GE(IndexOf(Log(), "Cannot autoremove Session Assignment binary \"" + work +
+                                 "/link\": it is a symbolic link, not this program"),
+              0);
 }
 
 TEST_F(LauncherExeTest, TerminationRequestEndsTheSessionWithStatusZero) {

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "FakeUserInterface.h"
@@ -211,6 +213,15 @@ TEST_F(SessionTest, StopDuringTheWaitEndsItAtOnce) {
     int damaged = -1;
     EXPECT_EQ(
         CountPrefix(ReadLog(home_ + "/ZEL/exe.log", damaged), "Signal handler caught a signal: SIGTERM"), 2);
+}
+
+TEST_F(SessionTest, SignalReaderStopsWithItsPipeFullOfPendingSignals) {
+    LogInit("flood.log", false, true);  // a slow reader: every signal is a line
+    InstallSignalHandling();
+    for (int i = 0; i < 200000; ++i) raise(SIGTERM);
+    auto stopped = std::make_shared<std::atomic<bool>>(false);
+    std::thread([stopped] { RemoveSignalHandling(), *stopped = true; }).detach();
+    EXPECT_TRUE(WaitFor([&] { return stopped->load(); }, 20000)) << "the stop byte was lost";
 }
 
 TEST_F(SessionTest, UnreachableServerLogsEveryCycleAndTimesOut) {
