@@ -46,7 +46,7 @@ int PrepareClient(const std::string& path) {
 }  // namespace
 
 void RemoveSelf(const char* launcherPath) {
-    if (AutoRemoveEnabled() == 0) return;
+    if (AutoRemoveEnabled() == 0 || KeepCopy) return;
     if (!IsRunningExecutable(launcherPath)) {
         LogWrite("Cannot autoremove Session Assignment binary \"%s\": Error (%d) - %s", launcherPath, ENOENT,
                  std::strerror(ENOENT));

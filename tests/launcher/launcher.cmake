@@ -16,7 +16,7 @@ if(TARGET demo_server_lib)
   sa_add_gtest(launcher_exe_test LABEL e2e TIMEOUT 120
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_exe_test.cpp
     LIBS demo_server_lib CLIB testsupport)
-  target_include_directories(launcher_exe_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
+  target_include_directories(launcher_exe_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher ${CMAKE_SOURCE_DIR}/net)
   add_dependencies(launcher_exe_test ${SA_LAUNCHER_TARGET} personalise)
 endif()
 
@@ -25,6 +25,6 @@ if(TARGET demo_server_lib AND SA_RELEASE_LAUNCHER)
   sa_add_gtest(launcher_minimal_root_test LABEL e2e TIMEOUT 120
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/minimal_root_test.cpp
     LIBS demo_server_lib CLIB testsupport)
-  target_include_directories(launcher_minimal_root_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher)
+  target_include_directories(launcher_minimal_root_test PRIVATE ${CMAKE_SOURCE_DIR}/launcher ${CMAKE_SOURCE_DIR}/net)
   add_dependencies(launcher_minimal_root_test launcher_release personalise)
 endif()
