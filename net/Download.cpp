@@ -411,7 +411,8 @@ void CDownload::SetTlsPolicy(const TlsPolicy& policy) {
 std::string CDownload::WhyRefused(CURLcode rc) {
     switch (rc) {
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        return "the server's public key matches none of the pins of this copy";
+        return "the server's public key matches none of the pins of this copy (or a proxy that inspects TLS "
+               "answered in its place)";
     case CURLE_SSL_CACERT_BADFILE:
         return "this computer has no CA certificates where libcurl looks for them (install ca-certificates)";
     case CURLE_PEER_FAILED_VERIFICATION: break;
