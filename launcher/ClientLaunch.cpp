@@ -46,7 +46,7 @@ int PrepareClient(const std::string& path) {
 }  // namespace
 
 void RemoveSelf(const char* launcherPath) {
-    if (AutoRemoveEnabled() == 0) return;
+    if (AutoRemoveEnabled() == 0 || KeepCopy) return;
     struct stat entry {};
     if (lstat(launcherPath, &entry) == 0 && S_ISLNK(entry.st_mode)) {
         // The link's target may not be ours to remove.

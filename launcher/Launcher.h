@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CriticalSection.h"
+#include "TlsPolicy.h"
 
 struct SessionParametersRecord {
     std::string url;
@@ -13,16 +14,23 @@ struct SessionParametersRecord {
     std::string ac;
     std::string lang;
     std::string code;
+    TlsPolicy tls;  // from the tls item; every CDownload of the run gets it
 };
 
 // Process-wide state. SessionParameters is complete before the session thread
-// starts; ProxyCredentials, ClientPath and ClientReady are written on the
-// session thread and read on the main thread only after the join.
+// starts; ProxyCredentials, ClientPath, ClientReady and KeepCopy are written
+// on the session thread and read on the main thread only after the join.
 extern SessionParametersRecord SessionParameters;
 extern std::string ProxyCredentials;
 extern std::string ClientPath;
 extern bool ClientReady;
+// The copy stays whatever AutoRemoveEnabled says: its server could not be
+// verified, or its tls item is wrong. It can run again once that is mended.
+extern bool KeepCopy;
 extern MPEventID StopEvent;
+
+// What the status window shows when the server cannot be trusted.
+inline constexpr const char* kCannotVerifyServer = "Cannot verify the server";
 
 // Timings and the client folder. The product always runs with the defaults;
 // only tests change them, to run fast and apart from each other.
@@ -39,7 +47,8 @@ int LauncherMain(const char* launcherPath);
 // The pieces, in the order LauncherMain uses them.
 void InstallSignalHandling();  // self-pipe, its reader thread, SIGTERM and SIGINT
 void RemoveSignalHandling();   // reader thread joined; the handlers stay harmless
-void ParseParameterBlock();
+// False for a misconfigured copy (its tls item), which asks nothing and runs no session.
+bool ParseParameterBlock();
 void RunSession();  // RunWithStatusWindow(SessionThread)
 // Starts body on a thread of its own and shows the status window until the
 // thread closes the user interface or the user ends the window.

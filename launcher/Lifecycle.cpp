@@ -22,6 +22,7 @@ SessionParametersRecord SessionParameters;
 std::string ProxyCredentials;
 std::string ClientPath;
 bool ClientReady = false;
+bool KeepCopy = false;
 MPEventID StopEvent;
 
 LauncherTuning& Tuning() {
@@ -170,6 +171,7 @@ int LauncherMain(const char* launcherPath) {
     ProxyCredentials.clear();
     ClientPath.clear();
     ClientReady = false;
+    KeepCopy = false;
 
     // The log is enciphered with libcrypto: without it only stderr and the
     // status window can tell.
@@ -203,9 +205,12 @@ int LauncherMain(const char* launcherPath) {
 
     InstallSignalHandling();
     StartUserInterface();
-    ParseParameterBlock();
-
-    if (SessionEnabled() != 0) {
+    if (!ParseParameterBlock()) {
+        // The service has to mend the copy: nothing is asked, nothing polled.
+        KeepCopy = true;
+        std::string text = kCannotVerifyServer;
+        RunWithStatusWindow(NoticeThread, &text);
+    } else if (SessionEnabled() != 0) {
         RunSession();  // the session thread closes the user interface
     } else {
         LogWrite("No session code inserted.");

@@ -3,6 +3,7 @@
 #include "ApplicationSettings.h"
 #include "CriticalSection.h"
 #include "Launcher.h"
+#include "Log.h"
 #include "String_Utils_Unix.h"
 #include "UserInterface.h"
 
@@ -29,7 +30,7 @@ unsigned char AutoRemoveEnabled() { return Block()[kAutoRemoveEnabledOffset]; }
 void SetSessionEnabled(unsigned char value) { Block()[kSessionEnabledOffset] = value; }
 void SetAutoRemoveEnabled(unsigned char value) { Block()[kAutoRemoveEnabledOffset] = value; }
 
-void ParseParameterBlock() {
+bool ParseParameterBlock() {
     const Customization* settings = ApplicationSettings::Get();
     const std::string text = ParameterBlockText();
     auto item = [&text](const char* key, const std::string& def) {
@@ -43,6 +44,21 @@ void ParseParameterBlock() {
     SessionParameters.ac = item("ac", TickCountText());
     SessionParameters.code = item("code", "");
 
+    // Checked before the code is asked for: a copy that cannot run asks nothing.
+    const std::string tls = item("tls", "");
+    const std::string problem = TlsItemProblem(tls, SessionParameters.url);
+    if (!problem.empty()) {
+        LogWrite("ERROR: This copy is misconfigured: %s", problem.c_str());
+        return false;
+    }
+    TlsPolicy& policy = SessionParameters.tls;
+    policy.mode = tls.empty()       ? TlsPolicy::TLS_UNVERIFIED
+                  : tls == "verify" ? TlsPolicy::TLS_VERIFY
+                                    : TlsPolicy::TLS_PINNED;
+    policy.pins = policy.mode == TlsPolicy::TLS_PINNED ? tls : std::string();
+    if (policy.mode == TlsPolicy::TLS_UNVERIFIED && IsHttpsUrl(SessionParameters.url))
+        LogWrite("WARNING: server certificate not verified");
+
     if (SessionParameters.code.empty()) {
         // A copy that had to ask for its code stays on disk and can be run again.
         SetAutoRemoveEnabled(0);
@@ -52,4 +68,5 @@ void ParseParameterBlock() {
         SetSessionEnabled(confirmed ? 1 : 0);
         SessionParameters.code = code;
     }
+    return true;
 }

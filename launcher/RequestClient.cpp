@@ -65,6 +65,7 @@ void RequestClient(const std::string* ticket, const std::string& assignment) {
                        "&own=" + SessionParameters.owner;
 
     CDownload download;
+    download.SetTlsPolicy(SessionParameters.tls);
     if (!ProxyCredentials.empty()) {
         ProxySettings proxy;
         download.GetProxySettings(&proxy);
@@ -87,6 +88,10 @@ void RequestClient(const std::string* ticket, const std::string& assignment) {
     const CDownload::DownloadReturnCode result = download.PostToFile(url, body, packagePath);
     if (result != CDownload::DOWNLOAD_OK) {
         LogWrite("Error (%d) - PostToFile(\"%s\")", static_cast<int>(result), packagePath.c_str());
+        if (!download.GetTlsRefusal().empty()) {
+            LogWrite("ERROR: Cannot verify the server: %s", download.GetTlsRefusal().c_str());
+            KeepCopy = true;
+        }
         return;
     }
     if (!ClientPathIsOurs(clientPath)) {

@@ -60,12 +60,14 @@ void* SessionThread(void*) {
     std::string ticket, script, error;
     bool haveTicket = false, haveScript = false, haveError = false;
     bool stop = false;
+    bool refused = false;  // the server could not be verified
 
     WaitForUserInterface();
     SetStatusText("Connecting...");
     const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
     {
         CDownload download;
+        download.SetTlsPolicy(SessionParameters.tls);
         for (;;) {
             const std::string url = BuildPollUrl(haveTicket ? ticket : std::string(), TickCountMs());
             LogWrite("Session URL: %s", url.c_str());
@@ -84,6 +86,11 @@ void* SessionThread(void*) {
                 } else {
                     stop = true;
                 }
+            } else if (!download.GetTlsRefusal().empty()) {
+                // No retry and no fallback: nothing from a server we cannot verify is read.
+                LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
+                LogWrite("ERROR: Cannot verify the server: %s", download.GetTlsRefusal().c_str());
+                refused = stop = true;
             } else {
                 if (result != CDownload::DOWNLOAD_OK) {
                     LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
@@ -113,6 +120,11 @@ void* SessionThread(void*) {
         } else if (haveError) {
             LogWrite("Server error returned: %s", error.c_str());
             SetStatusText(error.c_str());
+            bool signalled = false;
+            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
+        } else if (refused) {
+            KeepCopy = true;  // to run again once the cause (the clock, say) is mended
+            SetStatusText(kCannotVerifyServer);
             bool signalled = false;
             WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
         } else if (stop) {

@@ -16,6 +16,7 @@
     F(curl_easy_perform)     \
     F(curl_easy_getinfo)     \
     F(curl_easy_cleanup)     \
+    F(curl_easy_duphandle)   \
     F(curl_slist_append)     \
     F(curl_slist_free_all)
 

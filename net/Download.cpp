@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "CurlLibrary.h"
@@ -63,6 +64,17 @@ std::string Narrowed(const WChar* text) {
     if (!text) return out;
     for (; *text && (*text & 0xFF) != 0; ++text) out.push_back(static_cast<char>(*text & 0xFF));
     return out;
+}
+
+// A certificate date as libcurl's certinfo gives it: "Dec  9 19:15:13 2026 GMT"
+// with OpenSSL, "2026-12-09 19:15:13 GMT" with GnuTLS.
+bool ParseCertificateDate(const std::string& text, time_t& when) {
+    struct tm tm {};
+    if (!strptime(text.c_str(), "%b %d %H:%M:%S %Y", &tm) &&
+        !strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm))
+        return false;
+    when = timegm(&tm);
+    return true;
 }
 
 }  // namespace
@@ -163,14 +175,16 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
     // A message left by an earlier transfer must not be reported for this one.
     SetErrorText("");
+    m_tlsRefusal.clear();
     Curl().curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // The handle keeps an earlier POST's settings: a plain download must not resend them.
     if (!post) Curl().curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
 
     m_protocol = DetectProtocolType(url);
     if (m_protocol == PROTOCOL_HTTPS) {
-        if (m_skipPeerVerification) Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        if (m_skipHostVerification) Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+        Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, m_skipPeerVerification ? 0L : 1L);
+        Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, m_skipHostVerification ? 0L : 2L);
+        Curl().curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pins.empty() ? nullptr : m_pins.c_str());
     }
 
     m_body.clear();
@@ -203,6 +217,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     default:
         LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s",
                  kDownloadToBufferName, static_cast<int>(rc), m_errorText);
+        m_tlsRefusal = WhyRefused(rc);
         return DOWNLOAD_TRANSFER_ERROR;
     }
 
@@ -386,6 +401,70 @@ void CDownload::GetProxySettings(ProxySettings* out) {
 }
 
 std::string CDownload::GetProxyAuthText() const { return m_proxyAuthText; }
+
+void CDownload::SetTlsPolicy(const TlsPolicy& policy) {
+    // Pins alone suffice: they are how a service's self-signed certificate is trusted.
+    m_skipPeerVerification = m_skipHostVerification = policy.mode != TlsPolicy::TLS_VERIFY;
+    m_pins = policy.mode == TlsPolicy::TLS_PINNED ? policy.pins : std::string();
+}
+
+std::string CDownload::WhyRefused(CURLcode rc) {
+    switch (rc) {
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return "the server's public key matches none of the pins of this copy (or a proxy that inspects TLS "
+               "answered in its place)";
+    case CURLE_SSL_CACERT_BADFILE:
+        return "this computer has no CA certificates where libcurl looks for them (install ca-certificates)";
+    case CURLE_PEER_FAILED_VERIFICATION: break;
+    default: return "";
+    }
+    // The flavours of libcurl word the cause differently (GnuTLS names none
+    // for an expired certificate): the dates decide first, the library's
+    // text names a wrong host, and what is left is an issuer we do not know.
+    const std::string libraryText = m_errorText;
+    std::string from, until;
+    time_t notBefore = 0, notAfter = 0;
+    if (ReadServerCertificate(from, until)) {
+        const time_t now = time(nullptr);
+        if (ParseCertificateDate(until, notAfter) && now > notAfter)
+            return "the server's certificate has expired (valid until " + until + ")";
+        if (ParseCertificateDate(from, notBefore) && now < notBefore)
+            return "the server's certificate is not yet valid (valid from " + from +
+                   "): check the computer's clock";
+    }
+    if (libraryText.find("host name") != std::string::npos)
+        return "the server's certificate is for another host name";
+    return "the server's certificate is from an unknown issuer";
+}
+
+bool CDownload::ReadServerCertificate(std::string& notBefore, std::string& notAfter) {
+    // One more handshake on a copy of the handle (same URL, same proxy) that
+    // checks nothing and stops before any request: nothing is fetched or posted.
+    std::unique_ptr<CURL, CurlDeleter> probe(Curl().curl_easy_duphandle(m_curl.get()));
+    if (!probe) return false;
+    CURL* h = probe.get();
+    char errorText[CURL_ERROR_SIZE] = {};
+    Curl().curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    Curl().curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+    Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    Curl().curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, static_cast<const char*>(nullptr));
+    Curl().curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+    if (Curl().curl_easy_perform(h) != CURLE_OK) {
+        LogWrite("[CDownload] ERROR: the server's certificate cannot be read: %s", errorText);
+        return false;
+    }
+    curl_certinfo* info = nullptr;
+    if (Curl().curl_easy_getinfo(h, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+        return false;
+    // The server's own certificate only: a chain may also carry an expired
+    // cross-signed one that verification went round.
+    for (const curl_slist* item = info->certinfo[0]; item; item = item->next) {
+        if (strncasecmp(item->data, "Start date:", 11) == 0) notBefore = item->data + 11;
+        if (strncasecmp(item->data, "Expire date:", 12) == 0) notAfter = item->data + 12;
+    }
+    return true;
+}
 
 size_t CDownload::WriteBody(char* data, size_t size, size_t count, void* userdata) {
     auto* body = static_cast<std::vector<char>*>(userdata);

@@ -17,6 +17,7 @@
 #include "Crypto.h"
 #include "ProxyAuthChallenge.h"
 #include "ProxySettings.h"
+#include "TlsPolicy.h"
 
 class CDownload {
 public:
@@ -64,6 +65,10 @@ public:
     void GetProxySettings(ProxySettings* out);
     // Text of the last 401/407 challenge (realm or NTLM domain); empty when none.
     std::string GetProxyAuthText() const;
+    // How HTTPS servers are trusted from the next transfer on; unverified until set.
+    void SetTlsPolicy(const TlsPolicy& policy);
+    // Why the last transfer refused its server, in words; empty when it did not.
+    const std::string& GetTlsRefusal() const { return m_tlsRefusal; }
 
     ProtocolType DetectProtocolType(const std::string& url);
 
@@ -87,6 +92,8 @@ private:
     void SetErrorText(const char* text);
     void AppendExtraHeader(const char* header);
     bool BodyShorterThanAnnounced() const;
+    std::string WhyRefused(CURLcode rc);
+    bool ReadServerCertificate(std::string& notBefore, std::string& notAfter);
 
     static size_t WriteBody(char* data, size_t size, size_t count, void* userdata);
     static size_t WriteHeader(char* data, size_t size, size_t count, void* userdata);
@@ -97,6 +104,8 @@ private:
     std::string m_headerText;
     bool m_skipPeerVerification = true;
     bool m_skipHostVerification = true;
+    std::string m_pins;  // libcurl's pinned public keys; empty: none
+    std::string m_tlsRefusal;
     // Set by PostToBuffer for the one transfer that follows; every other
     // transfer on the handle is a GET again.
     bool m_postPending = false;

@@ -6,7 +6,8 @@ endif()
 if(TARGET PkgConfig::SA_HTTPLIB)
   add_library(demo_server_lib STATIC ${CMAKE_CURRENT_LIST_DIR}/demo_server.cpp)
   target_include_directories(demo_server_lib PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(demo_server_lib PUBLIC CLIB PkgConfig::SA_HTTPLIB ZLIB::ZLIB Threads::Threads)
+  # libcrypto makes the HTTPS certificates.
+  target_link_libraries(demo_server_lib PUBLIC CLIB PkgConfig::SA_HTTPLIB PkgConfig::CRYPTO ZLIB::ZLIB Threads::Threads)
 
   add_executable(demo_server ${CMAKE_CURRENT_LIST_DIR}/demo_server_main.cpp)
   target_link_libraries(demo_server PRIVATE demo_server_lib)

@@ -1,8 +1,15 @@
 #include "demo_server.h"
 
+#include <arpa/inet.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdio>
+#include <ctime>
+#include <functional>
 #include <httplib.h>
 
 #include "Crypto.h"
@@ -36,7 +43,71 @@ std::string QueryOf(const std::string& target) {
     return at == std::string::npos ? std::string() : target.substr(at + 1);
 }
 
+template <class T, void (*Free)(T*)>
+struct Freer {
+    void operator()(T* p) const { Free(p); }
+};
+using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
+using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+using Cert = std::unique_ptr<X509, Freer<X509, X509_free>>;
+
+Cert ReadCert(const std::string& pem) {
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    return Cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+Key ReadKey(const std::string& pem) {
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    return Key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+std::string Pem(const std::function<int(BIO*)>& write) {
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio || write(bio.get()) != 1) return "";
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+bool AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+    const bool added = extension && X509_add_ext(cert, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    return added;
+}
+
 }  // namespace
+
+Certificate MakeCertificate(const std::string& host, int fromDays, int toDays, const Certificate* issuer,
+                            bool ca) {
+    static std::atomic<long> serial{static_cast<long>(time(nullptr))};  // one issuer never repeats one
+    const Key key(EVP_EC_gen("P-256"));
+    const Cert cert(X509_new());
+    const Cert issuerCert = issuer ? ReadCert(issuer->certPem) : nullptr;
+    const Key issuerKey = issuer ? ReadKey(issuer->keyPem) : nullptr;
+    if (!key || !cert || (issuer && (!issuerCert || !issuerKey))) return {};
+    X509* c = cert.get();
+    X509* signer = issuer ? issuerCert.get() : c;
+    in_addr address{};
+    const bool ip = inet_pton(AF_INET, host.c_str(), &address) == 1;
+    const auto* name = reinterpret_cast<const unsigned char*>(host.c_str());
+    const bool made =
+        X509_set_version(c, 2) == 1 && ASN1_INTEGER_set(X509_get_serialNumber(c), ++serial) == 1 &&
+        X509_gmtime_adj(X509_getm_notBefore(c), fromDays * 86400L) &&
+        X509_gmtime_adj(X509_getm_notAfter(c), toDays * 86400L) &&
+        X509_NAME_add_entry_by_txt(X509_get_subject_name(c), "CN", MBSTRING_ASC, name, -1, -1, 0) == 1 &&
+        X509_set_issuer_name(c, X509_get_subject_name(signer)) == 1 && X509_set_pubkey(c, key.get()) == 1 &&
+        AddExtension(c, signer, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE") &&
+        AddExtension(c, signer, NID_subject_alt_name, (ip ? "IP:" : "DNS:") + host) &&
+        X509_sign(c, issuer ? issuerKey.get() : key.get(), EVP_sha256()) > 0;
+    if (!made) return {};
+    return {Pem([c](BIO* bio) { return PEM_write_bio_X509(bio, c); }), Pem([&key](BIO* bio) {
+                return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+            })};
+}
 
 std::vector<std::pair<std::string, std::string>> SplitForm(const std::string& text) {
     std::vector<std::pair<std::string, std::string>> items;
@@ -163,12 +234,22 @@ std::string AssignmentText(const Options& options) {
     return "isd=" + options.isd + "&mode=" + options.mode + "&lUid=" + options.lUid;
 }
 
-Server::Server(Options options) : m_options(std::move(options)), m_server(new httplib::Server) {}
+Server::Server(Options options) : m_options(std::move(options)) {
+    if (m_options.certPem.empty()) {
+        m_server = std::make_unique<httplib::Server>();
+        return;
+    }
+    // The server takes references of its own.
+    const Cert cert = ReadCert(m_options.certPem);
+    const Key key = ReadKey(m_options.keyPem);
+    if (cert && key) m_server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
+}
 
 Server::~Server() { Stop(); }
 
 std::string Server::BaseUrl() const {
-    return "http://" + m_options.host + ":" + std::to_string(m_port) + "/velmoran/";
+    return (m_options.certPem.empty() ? "http://" : "https://") + m_options.host + ":" +
+           std::to_string(m_port) + "/velmoran/";
 }
 
 void Server::Record(Request request) {
@@ -186,6 +267,7 @@ void Server::Record(Request request) {
 }
 
 bool Server::Start() {
+    if (!m_server || !m_server->is_valid()) return false;
     m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
         Request request;
         request.method = "GET";

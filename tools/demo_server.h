@@ -45,8 +45,19 @@ struct Options {
     bool brokenPackage = false;      // answer the components page with a non-ZIP
     bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
     std::string realm = "demo realm";
+    std::string certPem, keyPem;  // HTTPS with this certificate and key, when given
     bool print = true;
 };
+
+// A key (P-256) and a certificate, both PEM, for an HTTPS server.
+struct Certificate {
+    std::string certPem, keyPem;
+};
+// A certificate for host (an IPv4 address or a DNS name) valid from now +
+// fromDays to now + toDays, signed by issuer, else by itself; ca: it may sign
+// others. Empty texts when OpenSSL fails.
+Certificate MakeCertificate(const std::string& host, int fromDays, int toDays,
+                            const Certificate* issuer = nullptr, bool ca = false);
 
 struct Request {
     std::string method;
@@ -80,7 +91,7 @@ public:
     bool Start();  // binds and serves on a thread of its own
     void Stop();
     int port() const { return m_port; }
-    std::string BaseUrl() const;  // http://127.0.0.1:port/velmoran/
+    std::string BaseUrl() const;  // http://127.0.0.1:port/velmoran/ (https with a certificate)
 
     std::vector<Request> Requests() const;
     int SessionPolls() const;

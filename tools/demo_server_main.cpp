@@ -3,12 +3,16 @@
 //               [--outcome assignment|error|never] [--error TEXT]
 //               [--isd X] [--mode N] [--luid X] [--marker FILE]
 //               [--components-status N] [--broken-package] [--demand-credentials]
+//               [--https CERT.pem]
 // Prints "listening on <base URL>" and then every request it receives.
+// --https: serves HTTPS with a key and a self-signed certificate made at
+// start, and writes the certificate to CERT.pem (to pin it).
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "Log.h"
@@ -16,6 +20,7 @@
 
 int main(int argc, char** argv) {
     demo::Options options;
+    std::string certFile;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         auto value = [&]() -> std::string {
@@ -49,6 +54,8 @@ int main(int argc, char** argv) {
             options.brokenPackage = true;
         else if (option == "--demand-credentials")
             options.demandCredentials = true;
+        else if (option == "--https")
+            certFile = value();
         else if (option == "--outcome") {
             const std::string outcome = value();
             if (outcome == "assignment")
@@ -64,6 +71,17 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "demo_server: unknown option %s\n", option.c_str());
             return 2;
+        }
+    }
+
+    if (!certFile.empty()) {
+        const demo::Certificate made = demo::MakeCertificate(options.host, 0, 30);
+        options.certPem = made.certPem;
+        options.keyPem = made.keyPem;
+        std::ofstream out(certFile);
+        if (made.certPem.empty() || !(out << made.certPem) || !out.flush()) {
+            std::fprintf(stderr, "demo_server: cannot make a certificate in %s\n", certFile.c_str());
+            return 1;
         }
     }
 

@@ -4,12 +4,20 @@
 //   personalise <built launcher> <copy> [--url U] [--lang L] [--owner O]
 //       [--code C] [--ac A] [--title T] [--cownerid X]
 //       [--session-enabled 0|1] [--auto-remove 0|1]
+//       [--tls verify|insecure|sha256//BASE64] [--pin-from FILE.pem]
 //
 // The block is found by the sample text a fresh build carries (exactly one
 // occurrence, followed by zero bytes up to the flags). Nothing is written when
 // anything is wrong.
+//
+// A copy for an https server verifies it unless told otherwise: --tls verify
+// is the default there, --tls insecure writes no tls item, and pins (--tls
+// sha256//..., --pin-from, each as often as needed) are joined into one item.
 
 #include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +26,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ApplicationSettings.h"
 #include "ParameterBlock.h"
 #include "ParameterBlockSample.h"
 #include "UniqueFd.h"
@@ -37,7 +47,8 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: personalise <built launcher> <copy> [--url U] [--lang L] [--owner O]\n"
                  "       [--code C] [--ac A] [--title T] [--cownerid X]\n"
-                 "       [--session-enabled 0|1] [--auto-remove 0|1]\n");
+                 "       [--session-enabled 0|1] [--auto-remove 0|1]\n"
+                 "       [--tls verify|insecure|sha256//BASE64] [--pin-from FILE.pem]\n");
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
@@ -55,6 +66,42 @@ bool ParseFlag(const std::string& text, unsigned char& flag) {
     return false;
 }
 
+template <class T, void (*Free)(T*)>
+struct Freer {
+    void operator()(T* p) const { Free(p); }
+};
+using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
+using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+using Certificate = std::unique_ptr<X509, Freer<X509, X509_free>>;
+
+// libcurl's pin of the public key in a PEM file (the first certificate, else
+// a public key): "sha256//" and the base64 SHA-256 of the key's DER form.
+bool PinFromPem(const std::string& path, std::string& pin) {
+    std::string pem;
+    if (!ReadWholeFile(path, pem)) return false;
+    const Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    if (!bio) return false;
+    Key key;
+    if (const Certificate certificate{PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)})
+        key.reset(X509_get_pubkey(certificate.get()));
+    else if (BIO_reset(bio.get()) == 1)
+        key.reset(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+    if (!key) return false;
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key.get(), &der);
+    if (length <= 0) return false;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    const bool digested =
+        EVP_Digest(der, static_cast<size_t>(length), digest, &size, EVP_sha256(), nullptr) == 1;
+    OPENSSL_free(der);
+    if (!digested) return false;
+    unsigned char text[4 * EVP_MAX_MD_SIZE / 3 + 4];
+    EVP_EncodeBlock(text, digest, static_cast<int>(size));
+    pin = "sha256//" + std::string(reinterpret_cast<const char*>(text));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +117,8 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> items;
     unsigned char sessionEnabled = 1;
     unsigned char autoRemoveEnabled = 1;
+    std::string tlsChoice;  // "verify", "insecure" or empty
+    std::vector<std::string> pins;
     for (int i = 3; i < argc; i += 2) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
@@ -83,6 +132,19 @@ int main(int argc, char** argv) {
         }
         if (option == "--auto-remove") {
             if (!ParseFlag(value, autoRemoveEnabled)) return Fail("--auto-remove takes 0 or 1");
+            continue;
+        }
+        if (option == "--tls") {
+            if (value == "verify" || value == "insecure")
+                tlsChoice = value;
+            else
+                pins.push_back(value);
+            continue;
+        }
+        if (option == "--pin-from") {
+            std::string pin;
+            if (!PinFromPem(value, pin)) return Fail("no certificate or public key in " + value);
+            pins.push_back(pin);
             continue;
         }
         bool known = false;
@@ -101,12 +163,29 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The server the launcher will read: the first url item, unless empty.
+    std::string url = ApplicationSettings::Get()->GetDefaultServerUrl();
+    for (const auto& item : items) {
+        if (item.first != "url") continue;
+        if (!item.second.empty()) url = item.second;
+        break;
+    }
+    const bool tlsGiven = !tlsChoice.empty() || !pins.empty();
+    if (tlsGiven && !IsHttpsUrl(url)) return Fail("--tls and --pin-from need an https URL, not " + url);
+    if (!tlsChoice.empty() && !pins.empty())
+        return Fail("--tls " + tlsChoice + " and pins exclude each other");
+    std::string tls = tlsGiven ? tlsChoice : IsHttpsUrl(url) ? "verify" : "";
+    if (tls == "insecure") tls.clear();
+    for (const auto& pin : pins) tls += (tls.empty() ? "" : ";") + pin;
+    if (const std::string problem = TlsItemProblem(tls, url); !problem.empty()) return Fail(problem);
+
     std::string text;
     for (const char* key : keys) {
         for (const auto& item : items) {
             if (item.first == key) text += item.first + "(" + item.second + ")";
         }
     }
+    if (!tls.empty()) text += "tls(" + tls + ")";
     if (text.size() > kParameterTextSize - 1)
         return Fail("the parameter text has " + std::to_string(text.size()) + " characters; at most " +
                     std::to_string(kParameterTextSize - 1) + " fit");

@@ -102,6 +102,43 @@ TEST_F(ParameterBlockTest, TextWithoutTerminatorStopsBeforeTheFlags) {
     EXPECT_EQ(SessionParameters.code, "7");
 }
 
+TEST_F(ParameterBlockTest, TlsItemGivesThePolicyOrAMisconfiguredCopyThatAsksNothing) {
+    // Pins of RFC 7469's examples; a last character with low bits set never matches any key.
+    const std::string pin = "sha256//d6qzRu9zOECb90Uez27xWltNsj0e1Md7GkYYkVoZWmM=",
+                      backup = "sha256//E9CZ9INDbd+2eRQozYqqbQ2yXLVKB9+xcprMF+44U1g=",
+                      https = "url(https://s/)";
+    const int kMisconfigured = -1;
+    const struct {
+        std::string text;
+        int mode;
+        std::string pins;
+    } cases[] = {
+        {https, TlsPolicy::TLS_UNVERIFIED, ""},
+        {https + "tls()", TlsPolicy::TLS_UNVERIFIED, ""},
+        {"URL(HTTPS://s/)TLS(verify)", TlsPolicy::TLS_VERIFY, ""},
+        {https + "tls(" + pin + ";" + backup + ")", TlsPolicy::TLS_PINNED, pin + ";" + backup},
+        {"url(http://s/)tls(verify)", kMisconfigured, ""},
+        {"tls(verify)", kMisconfigured, ""},  // the default server is http
+        {https + "tls(Verify)", kMisconfigured, ""},
+        {https + "tls(verify;" + pin + ")", kMisconfigured, ""},
+        {https + "tls(" + pin + ";)", kMisconfigured, ""},
+        {https + "tls(" + pin.substr(0, 51) + ")", kMisconfigured, ""},
+        {https + "tls(" + pin.substr(0, 50) + "N=)", kMisconfigured, ""},
+        {https + "tls(sha1//" + pin.substr(8) + ")", kMisconfigured, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        fakeui::Reset();
+        SessionParameters = R{};
+        WriteBlock(c.text);
+        const bool sound = c.mode != kMisconfigured;
+        EXPECT_EQ(ParseParameterBlock(), sound);
+        EXPECT_EQ(fakeui::Count("AskSessionCode"), sound ? 1 : 0);
+        EXPECT_EQ(SessionParameters.tls.mode, sound ? c.mode : TlsPolicy::TLS_UNVERIFIED);
+        EXPECT_EQ(SessionParameters.tls.pins, c.pins);
+    }
+}
+
 TEST(SessionRules, ModeAboveTwoIsOperatorAlsoBeyond32Bits) {
     // A 32-bit conversion would wrap or clamp the long ones differently.
     const std::pair<const char*, const char*> cases[] = {{"3", "operator"},
@@ -123,7 +160,7 @@ TEST(SessionRules, OnlyBlanksAndControlCharactersOfTheCodeAreEncoded) {
 
 TEST(SessionRules, PollUrlHasItsPartsInOrder) {
     SessionParameters =
-        R{"http://s/velmoran/", "54213", "", "", "de", "c d"};  // url owner title ac lang code
+        R{"http://s/velmoran/", "54213", "", "", "de", "c d", {}};  // url owner title ac lang code tls
     const std::string base = "http://s/velmoran/interfaces/web/isd/session.asp?t=";
     EXPECT_EQ(BuildPollUrl("", 1234), base + "&c=c%20d&o=54213&l=de&1234");
     EXPECT_EQ(BuildPollUrl("T1", 18446744073709551615ull),

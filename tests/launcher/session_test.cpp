@@ -60,9 +60,9 @@ protected:
     }
 
     // Runs the whole launcher, reads its log and checks the frame every run shares; returns milliseconds.
-    long Run(const std::string& url, const std::string& code = "314159") {
+    long Run(const std::string& url, const std::string& code = "314159", const std::string& items = "") {
         unlink((home_ + "/ZEL/exe.log").c_str());  // one run's log each
-        WriteBlock("url(" + url + ")lang(de)owner(54213)code(" + code + ")ac(" + ac_ + ")title(T)");
+        WriteBlock("url(" + url + ")lang(de)owner(54213)code(" + code + ")ac(" + ac_ + ")title(T)" + items);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(LauncherMain(launcherPath_.c_str()), 0);
         const auto took = std::chrono::steady_clock::now() - start;
@@ -178,6 +178,17 @@ TEST_F(SessionTest, ErrorReplyIsShownAndNothingIsFetched) {
     EXPECT_TRUE(server_->ComponentRequests().empty());
     EXPECT_EQ(Launches() + CountPrefix(log_, "Connection timeout exceeded"), 0);
     EXPECT_GE(took, 1200);  // one wait between the polls, and the message stays up for one more
+}
+
+TEST_F(SessionTest, MisconfiguredTlsItemAsksAndPollsNothingAndKeepsTheCopy) {
+    StartServer();
+    Run(server_->BaseUrl(), "", "tls(verify)");  // no http server can be verified
+    EXPECT_TRUE(Logged("ERROR: This copy is misconfigured: tls(verify) needs an https URL, not " +
+                       server_->BaseUrl()))
+        << Joined(log_);
+    EXPECT_EQ(fakeui::With("SetStatusText:"), std::vector<std::string>{"Cannot verify the server"});
+    EXPECT_EQ(fakeui::Count("AskSessionCode") + server_->SessionPolls(), 0);
+    EXPECT_TRUE(KeepCopy);
 }
 
 TEST_F(SessionTest, StopDuringTheWaitEndsItAtOnce) {

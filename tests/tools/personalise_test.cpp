@@ -75,6 +75,12 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndWritesNothing) {
         {temp / "double", {"--code", "1"}, "2 candidate"},       // which block the launcher reads is unknown
         {temp / "copy", {"--code", "1"}, "no parameter block"},  // a copy is no fresh build any more
         {kLauncher, {"--title", std::string(1009, 'f'), "--code", "1"}, ""},  // exactly 1023 still fit
+        {kLauncher, {"--url", "http://s/", "--tls", "verify"}, "need an https URL"},
+        {kLauncher, {"--tls", "insecure"}, "need an https URL"},  // the launcher's default server is http
+        {kLauncher,
+         {"--url", "https://s/", "--tls", "sha256//d6qzRu9zOECb90Uez27xWltNsj0e1Md7GkYYkVoZWmN="},
+         "neither verify nor a pin"},  // 'N' leaves bits that no SHA-256 has
+        {kLauncher, {"--url", "https://s/", "--tls", "verify", "--pin-from", kLauncher}, "no certificate"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -85,6 +91,36 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndWritesNothing) {
         EXPECT_EQ(r.exitCode == 0, c.message.empty()) << r.output;
         EXPECT_EQ(access(out.c_str(), F_OK) == 0, c.message.empty());
         unlink(out.c_str());
+    }
+}
+
+TEST(Personalise, HttpsCopiesVerifyUnlessPinnedOrToldNotTo) {
+    testsupport::TempDir temp;
+    const std::string cert = temp / "cert.pem", publicKey = temp / "public.pem";
+    // The pin as the openssl command computes it, from a certificate made here.
+    const auto made = testsupport::Run(
+        {"sh", "-c",
+         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=pin -days 1 "
+         "-keyout /dev/null -out " +
+             cert + " 2>/dev/null && openssl x509 -in " + cert + " -pubkey -noout -out " + publicKey +
+             " && openssl pkey -pubin -in " + publicKey +
+             " -outform der | openssl dgst -sha256 -binary | base64"},
+        30000);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string pin = "sha256//" + made.output.substr(0, 44);
+    const std::string backup = "sha256//E9CZ9INDbd+2eRQozYqqbQ2yXLVKB9+xcprMF+44U1g=";  // RFC 7469's example
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "tls(verify)"},
+        {{"--tls", "insecure"}, ""},
+        {{"--pin-from", cert}, "tls(" + pin + ")"},
+        {{"--pin-from", publicKey, "--tls", backup}, "tls(" + pin + ";" + backup + ")"},
+    };
+    for (const auto& [options, item] : cases) {
+        std::vector<std::string> argv = {kTool, kLauncher, temp / "copy", "--url", "https://s/", "--ac", "1"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        const auto r = testsupport::Run(argv, 30000);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("ac(1)" + item + " ["), std::string::npos) << r.output;
     }
 }
 
