@@ -133,7 +133,7 @@ void RemoveSignalHandling() {
     g_signalReaderRunning = false;
 }
 
-void RunSession() { RunWithStatusWindow(SessionThread, nullptr); }
+void RunSession(ProxyDiscovery* proxy) { RunWithStatusWindow(SessionThread, proxy); }
 
 void RunWithStatusWindow(void* (*body)(void*), void* argument) {
     CreateEvent(StopEvent);
@@ -157,6 +157,11 @@ int LauncherMain(const char* launcherPath) {
     ProxyCredentials.clear();
     ClientPath.clear();
     ClientReady = false;
+
+    // The slow proxy sources start now and run while the libraries load and
+    // the windows open; the session thread takes their result.
+    ProxyDiscovery proxy;
+    proxy.Start(SessionPageUrl());
 
     // The log is enciphered with libcrypto: without it only stderr and the
     // status window can tell.
@@ -193,8 +198,9 @@ int LauncherMain(const char* launcherPath) {
     ParseParameterBlock();
 
     if (SessionEnabled() != 0) {
-        RunSession();  // the session thread closes the user interface
+        RunSession(&proxy);  // the session thread closes the user interface
     } else {
+        proxy.Cancel();
         LogWrite("No session code inserted.");
         CloseUserInterface();
     }
