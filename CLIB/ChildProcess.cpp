@@ -71,8 +71,9 @@ int ChildProcess::Start(const std::vector<std::string>& argv, const Options& opt
     std::vector<char*> env;
     if (options.environment) env = Pointers(*options.environment);
     pid_t pid = -1;
-    const int error = posix_spawnp(&pid, options.program ? options.program : args[0], &actions.value, &attributes.value, args.data(),
-                                   options.environment ? env.data() : environ);
+    const int error =
+        posix_spawnp(&pid, options.program ? options.program : args[0], &actions.value, &attributes.value,
+                     args.data(), options.environment ? env.data() : environ);
     if (error != 0) {
         m_output.Reset();
         return error;

@@ -18,7 +18,7 @@ public:
         bool quiet = false;            // standard error to /dev/null
         bool ownProcessGroup = false;  // apart from the terminal's signals; Kill ends the whole group
         const std::vector<std::string>* environment = nullptr;  // "NAME=value"; null: ours
-        const char* program = nullptr;  // the file to run when it is not argv[0]
+        const char* program = nullptr;                          // the file to run when it is not argv[0]
     };
 
     ChildProcess() = default;

@@ -25,8 +25,8 @@ void px_proxy_factory_free_proxies(char** proxies);
 void px_proxy_factory_free(pxProxyFactory* self);
 }
 
-#define SA_PROXY_FUNCTIONS(F)                                                               \
-    F(px_proxy_factory_new)                                                                 \
+#define SA_PROXY_FUNCTIONS(F) \
+    F(px_proxy_factory_new)   \
     F(px_proxy_factory_get_proxies) F(px_proxy_factory_free_proxies) F(px_proxy_factory_free)
 SA_DYNAMIC_TABLE(ProxyFunctions, SA_PROXY_FUNCTIONS)
 

@@ -7,6 +7,7 @@
 
 #include "LauncherTestSupport.h"
 #include "MinimalRoot.h"
+#include "SquidProxy.h"
 #include "TempDir.h"
 #include "demo_server.h"
 
@@ -21,13 +22,14 @@ struct Case {
     const char* name;
     std::vector<std::string> libraries;  // besides the launcher's own (loader, libc, libm, libgcc_s, libX11)
     Expect expect;
+    bool environmentProxy = false;  // http_proxy names a squid; no root has libproxy
 };
 
 const Case kCases[] = {
     {"NoCurl", {"libcrypto.so.3"}, Expect::NoCurl},
     {"NoCrypto", {}, Expect::NoCrypto},
     {"CurlGnutls", {"libcrypto.so.3", "libcurl-gnutls.so.4"}, Expect::Session},  // not the OpenSSL flavour
-    {"CurlOpenssl", {"libcrypto.so.3", "libcurl.so.4"}, Expect::Session},
+    {"CurlOpensslHttpProxy", {"libcrypto.so.3", "libcurl.so.4"}, Expect::Session, true},
 };
 
 class MinimalRootRun : public ::testing::TestWithParam<Case> {};
@@ -56,7 +58,14 @@ TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
         for (const char* tool : {"/bin/sh", "/usr/bin/unzip"}) ASSERT_TRUE(root.Add(tool)) << root.error();
     }
 
-    const auto run = root.Run({"/launcher"}, 60000, {"HOME=/home", "PATH=/usr/bin:/bin"});
+    std::vector<std::string> env = {"HOME=/home", "PATH=/usr/bin:/bin"};
+    std::unique_ptr<testsupport::SquidProxy> proxy;
+    if (c.environmentProxy) {
+        proxy = testsupport::SquidProxy::Start(testsupport::SquidAuth::None);
+        ASSERT_TRUE(proxy) << testsupport::SquidProxy::LastError();
+        env.push_back("http_proxy=http://" + proxy->address());
+    }
+    const auto run = root.Run({"/launcher"}, 60000, env);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     const bool kept = access((root / "/launcher").c_str(), F_OK) == 0;
     if (c.expect == Expect::NoCrypto) {
@@ -85,6 +94,15 @@ TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
         EXPECT_GE(IndexOf(log, "libcurl: " + c.libraries.back()), 0) << Joined(log);
         EXPECT_GE(IndexOf(log, "Successfully launched RC client [/tmp/ZELsupportRC_4242]"), 0) << Joined(log);
         EXPECT_FALSE(kept);
+        if (proxy) {
+            EXPECT_GE(IndexOf(log,
+                              "[PS:LoadProxySettings] libproxy is missing (libproxy.so.1): only the proxy "
+                              "environment variables are read"),
+                      0)
+                << Joined(log);
+            EXPECT_GE(IndexOf(log, "Proxy: " + proxy->address() + " (proxy environment variables)"), 0);
+            EXPECT_NE(proxy->AccessLog().find("components/linux/default.asp"), std::string::npos);
+        }
         EXPECT_TRUE(
             testsupport::WaitFor([&] { return !testsupport::ReadFile(root / "/client-ran").empty(); }, 5000));
     }

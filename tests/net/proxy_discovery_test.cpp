@@ -41,12 +41,7 @@ protected:
     void SetUp() override { home.GnomeTool(""); }
 
     bool Load() { return settings.LoadProxySettings(kUrl); }
-    // The one line of the last discovery.
-    std::string Found() const {
-        const std::string log = home.Log();
-        const size_t line = log.rfind(" Proxy: ");
-        return line == std::string::npos ? "" : log.substr(line + 8, log.find('\r', line) - line - 8);
-    }
+    std::string Found() const { return home.Found(); }
     bool Logged() const { return home.Log().find(kPortDefaultLine) != std::string::npos; }
 
     void Expect(const char* host, uint32_t port) {

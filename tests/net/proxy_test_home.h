@@ -20,8 +20,9 @@
 class ProxyHome {
 public:
     ProxyHome() {
-        for (const char* name : {"HOME", "PATH", "XDG_CONFIG_HOME", "http_proxy", "HTTP_PROXY", "https_proxy",
-                                 "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+        for (const char* name :
+             {"HOME", "PATH", "XDG_CONFIG_HOME", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+              "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP"}) {
             const char* v = getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
             if (std::string(name) != "HOME" && std::string(name) != "PATH") unsetenv(name);
@@ -68,6 +69,12 @@ public:
     }
 
     std::string Log() const { return testsupport::ReadFile(dir_.path() + "/ZEL/proxy-test.log"); }
+    // What the last discovery found, as its one line says.
+    std::string Found() const {
+        const std::string log = Log();
+        const size_t line = log.rfind(" Proxy: ");
+        return line == std::string::npos ? "" : log.substr(line + 8, log.find('\r', line) - line - 8);
+    }
 
 private:
     testsupport::TempDir dir_{"sa-home"};
