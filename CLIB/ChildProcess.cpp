@@ -83,7 +83,7 @@ int ChildProcess::Start(const std::vector<std::string>& argv, const Options& opt
     return 0;
 }
 
-bool ChildProcess::ReadOutput(std::string& text, std::uint64_t deadlineMs) {
+bool ChildProcess::ReadOutput(std::string& text, std::uint64_t deadlineMs, const std::string& last) {
     if (m_output.get() < 0) return false;
     char piece[4096];
     for (;;) {
@@ -98,6 +98,9 @@ bool ChildProcess::ReadOutput(std::string& text, std::uint64_t deadlineMs) {
         if (got < 0) return false;
         if (got == 0) return true;
         text.append(piece, static_cast<size_t>(got));
+        if (!last.empty() && text.size() >= last.size() &&
+            text.compare(text.size() - last.size(), last.size(), last) == 0)
+            return true;
     }
 }
 

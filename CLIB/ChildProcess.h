@@ -33,9 +33,10 @@ public:
     int Start(const std::vector<std::string>& argv, const Options& options);
     bool running() const { return m_pid > 0; }
 
-    // Appends the captured output up to its end; false when it did not end
-    // by deadlineMs (TickCountMs) or the pipe failed.
-    bool ReadOutput(std::string& text, std::uint64_t deadlineMs);
+    // Appends the captured output up to its end, or up to a text that ends
+    // with last when one is given; false when it did not end by deadlineMs
+    // (TickCountMs) or the pipe failed.
+    bool ReadOutput(std::string& text, std::uint64_t deadlineMs, const std::string& last = "");
     // Waits for the end; the raw wait status, -1 when there is no child.
     int Wait();
     // SIGKILL (to the group when it has one of its own), then reaped.

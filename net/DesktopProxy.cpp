@@ -15,7 +15,9 @@ namespace {
 const char kHelperName[] = "sa-desktop-proxy-query";
 const char kAnswered[] = "libproxy\n";
 const char kMissing[] = "missing\n";
+// The last line; no proxy URL is that word alone.
 const char kEnd[] = "end\n";
+const char kEndLine[] = "\nend\n";
 
 void WriteAll(const std::string& text) {
     size_t done = 0;
@@ -65,10 +67,11 @@ void RunDesktopProxyHelper(const char* url) {
             if (c == '\n' || c == '\r') c = ' ';
         answer += line + "\n";
     }
+    // The answer first: the launcher takes it without waiting for the
+    // plugins to unload, and kills what is left.
+    WriteAll(answer + kEnd);
     if (proxies) px.px_proxy_factory_free_proxies(proxies);
     if (factory) px.px_proxy_factory_free(factory);
-    WriteAll(answer + kEnd);
-    // No destructors of libproxy's plugins at exit: the answer is out.
     _exit(0);
 }
 
@@ -87,14 +90,14 @@ DesktopProxyQuery::Outcome DesktopProxyQuery::Finish(std::string& answer) {
         return FAILED;
     }
     std::string text;
-    const bool ended = m_helper.ReadOutput(text, m_deadline);
+    const bool ended = m_helper.ReadOutput(text, m_deadline, kEndLine);
     m_helper.Kill();
     if (!ended) {
         answer = "no answer within 5 seconds";
         return FAILED;
     }
     for (const char* head : {kAnswered, kMissing}) {
-        if (text.compare(0, strlen(head), head) == 0 && EndsWith(text, kEnd)) {
+        if (text.compare(0, strlen(head), head) == 0 && EndsWith(text, kEndLine)) {
             answer = text.substr(strlen(head), text.size() - strlen(head) - strlen(kEnd));
             if (head == kMissing && !answer.empty()) answer.pop_back();
             return head == kAnswered ? ANSWERED : MISSING;
