@@ -504,8 +504,6 @@ std::string ProxyEnvironmentText() {
     return text;
 }
 
-bool UsableHost(const ProxyFound& found);
-
 // Where each source keeps its settings, for the log line.
 const char kGnome[] = "GNOME settings";
 const char kMozilla[] = "Mozilla profile";
@@ -608,9 +606,10 @@ void ProxyDiscovery::Start(const std::string& url) {
     m_started = true;
     m_url = url;
     m_deadline = TickCountMs() + DesktopProxyQuery::kLimitMs;
+    // The longer of the two first.
+    m_desktop.Start(url);
     m_gconftoolError =
         m_gconftool.Start({"gconftool-2", "-R", "/system/http_proxy"}, {.captureOutput = true});
-    m_desktop.Start(url);
 }
 
 void ProxyDiscovery::Cancel() {
