@@ -185,6 +185,7 @@ TEST_F(Discovery, KdeManualAndEnvironmentForms) {
         home.Set("http_proxy", value);
         Expect(host, port);
     }
+    unsetenv("http_proxy");  // else the last source would find it
 
     for (const char* type : {"0", "2", "3", "7"}) {
         SCOPED_TRACE(type);
