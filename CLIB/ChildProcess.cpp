@@ -113,6 +113,22 @@ int ChildProcess::Wait() {
     return status;
 }
 
+int ChildProcess::Wait(std::uint64_t deadlineMs) {
+    while (m_pid > 0 && TickCountMs() < deadlineMs) {
+        int status = 0;
+        const pid_t ended = waitpid(m_pid, &status, WNOHANG);
+        if (ended == m_pid) {
+            m_pid = -1;
+            m_output.Reset();
+            return status;
+        }
+        if (ended < 0 && errno != EINTR) break;
+        usleep(1000);
+    }
+    Kill();
+    return -1;
+}
+
 void ChildProcess::Kill() {
     if (m_pid > 0) {
         // Until it is reaped its id cannot be reused, so the signal reaches only it.

@@ -4,6 +4,7 @@
 // be executed is an error number here instead of a shell's exit status.
 
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <cstdint>
 #include <string>
@@ -39,6 +40,13 @@ public:
     bool ReadOutput(std::string& text, std::uint64_t deadlineMs, const std::string& last = "");
     // Waits for the end; the raw wait status, -1 when there is no child.
     int Wait();
+    // Same, killed at deadlineMs (TickCountMs): -1 then.
+    int Wait(std::uint64_t deadlineMs);
+    // A status that says the program could not be executed at all: where
+    // posix_spawn cannot report that (qemu-user, for one), the child ends with 127.
+    static bool NotExecuted(int status) {
+        return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 127;
+    }
     // SIGKILL (to the group when it has one of its own), then reaped.
     void Kill();
     // Left running on its own: never waited for, never killed.

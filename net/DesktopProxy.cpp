@@ -99,6 +99,11 @@ DesktopProxyQuery::Outcome DesktopProxyQuery::Finish(std::string& answer) {
     }
     std::string text;
     const bool ended = m_helper.ReadOutput(text, m_deadline, kEndLine);
+    if (ended && !EndsWith(text, kEndLine) && ChildProcess::NotExecuted(m_helper.Wait(m_deadline))) {
+        m_startError = ENOEXEC;
+        answer = "cannot start /proc/self/exe";
+        return FAILED;
+    }
     m_helper.Kill();
     if (!ended) {
         answer = "no answer within 5 seconds";

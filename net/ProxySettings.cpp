@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -645,11 +646,13 @@ bool ProxyDiscovery::Find(ProxyFound& found, const char*& where) {
             {kKde, FileText(config + "/kioslaverc"), ReadKioslaverc},
         };
     }
+    std::string output;
     if (m_gconftoolError == 0) {
-        std::string output;
         if (!m_gconftool.ReadOutput(output, m_deadline))
             LogWrite("[PS:LoadProxySettings] gconftool-2 gave no answer within 5 seconds");
-        m_gconftool.Kill();
+        if (ChildProcess::NotExecuted(m_gconftool.Wait(m_deadline))) m_gconftoolError = ENOENT;
+    }
+    if (m_gconftoolError == 0) {
         sources.insert(sources.begin(), {kGnome, output, ReadGnomeCommandOutput});
     } else if (haveHome) {
         // No gconftool-2 to ask: its settings file.
