@@ -114,7 +114,9 @@ int ChildProcess::Wait() {
 }
 
 int ChildProcess::Wait(std::uint64_t deadlineMs) {
-    while (m_pid > 0 && TickCountMs() < deadlineMs) {
+    // Looked at once even past the deadline: a child that ended long ago
+    // (while a window was open, say) still gives its status.
+    while (m_pid > 0) {
         int status = 0;
         const pid_t ended = waitpid(m_pid, &status, WNOHANG);
         if (ended == m_pid) {
@@ -122,7 +124,7 @@ int ChildProcess::Wait(std::uint64_t deadlineMs) {
             m_output.Reset();
             return status;
         }
-        if (ended < 0 && errno != EINTR) break;
+        if ((ended < 0 && errno != EINTR) || TickCountMs() >= deadlineMs) break;
         usleep(1000);
     }
     Kill();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -266,6 +268,17 @@ TEST_F(Discovery, SourceOrder) {
     // Last, the environment: through libproxy where it is installed.
     Expect("env.example", 3130);
     EXPECT_NE(std::string::npos, Found().find("env.example:3130 ("));
+}
+
+// A copy without its code starts discovery, then waits for the user to type
+// it: what the slow sources answered meanwhile is still taken.
+TEST_F(Discovery, AnswersThatCameBeforeALateFinishCount) {
+    home.Set("http_proxy", "http://env.example:3130");
+    ProxyDiscovery discovery;
+    discovery.Start(kUrl);
+    std::this_thread::sleep_for(std::chrono::milliseconds(DesktopProxyQuery::kLimitMs + 500));
+    EXPECT_TRUE(discovery.Finish(kUrl, settings));
+    EXPECT_NE(std::string::npos, Found().find("env.example:3130 (")) << home.Log();
 }
 
 TEST_F(Discovery, LongLinesAndHostCleanUp) {
