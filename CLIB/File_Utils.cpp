@@ -1,13 +1,15 @@
 #include "File_Utils.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Log.h"
-#include "System_Utils.h"
+#include "ChildProcess.h"
 #include "UniqueFd.h"
 
 bool FileExists(const char* path, const char* name) {
@@ -89,9 +91,12 @@ bool Unzip(const char* archive, const char* target) {
         LogWrite("ERROR: %s is invalid zip file", archive ? archive : "(null)");
         return false;
     }
-    std::string line = "unzip -oqq " + ShellQuoteIfNeeded(archive);
-    if (target) line += " -d " + ShellQuoteIfNeeded(target);
-    if (CallSystem(line.c_str()) != 0) {
+    std::vector<std::string> argv = {"unzip", "-oqq", archive};
+    if (target) argv.insert(argv.end(), {"-d", target});
+    ChildProcess unzip;
+    const int error = unzip.Start(argv, {});
+    if (error != 0) LogWrite("ERROR: Cannot execute unzip - Error (%d) - %s", error, strerror(error));
+    if (error != 0 || unzip.Wait() != 0) {
         LogWrite("ERROR: Unzipping Failed! %s into %s", archive, target ? target : "(null)");
         return false;
     }

@@ -22,5 +22,5 @@ bool ReadAt(int fd, void* buffer, int64_t offset, size_t count, size_t* bytesRea
 bool IsZipFile(const char* path);
 
 // Unpacks the archive with "unzip -oqq", into target when given (existing
-// files are replaced). Paths holding shell characters are quoted.
+// files are replaced); unzip is started without a shell.
 bool Unzip(const char* archive, const char* target = nullptr);

@@ -1,5 +1,6 @@
 # sa_add_gtest(<name> LABEL <label> [TIMEOUT <s>] SOURCES <files...> LIBS <targets...>)
 # One GoogleTest executable; every test case becomes a ctest test with the label and time limit.
+# Its main (tests/support/TestMain.cpp) also answers as the proxy discovery's helper process.
 # With SA_ONLY_UNIT_TESTS only unit tests are made; callers check if(TARGET name).
 function(sa_add_gtest name)
   cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
@@ -10,7 +11,7 @@ function(sa_add_gtest name)
     set(T_TIMEOUT 60)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport_main GTest::gtest Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     SA_FIXTURES_DIR="${SA_FIXTURES_DIR}"
     SA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

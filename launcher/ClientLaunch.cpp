@@ -3,13 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "ChildProcess.h"
 #include "Launcher.h"
 #include "Log.h"
 #include "ParameterBlock.h"
-#include "System_Utils.h"
 #include "UniqueFd.h"
 
 namespace {
@@ -80,12 +79,15 @@ void LaunchClient() {
         LogWrite("Cannot execute %s - Error (%d) - %s", ClientPath.c_str(), error, std::strerror(error));
         return;
     }
-    const std::string command = ShellQuoteIfNeeded(ClientPath) + " &";
-    if (std::system(command.c_str()) == -1) {
-        const int systemError = errno;
-        LogWrite("Cannot execute %s - Error (%d) - %s", ClientPath.c_str(), systemError,
-                 std::strerror(systemError));
+    // In the background and never waited for; in a process group of its own,
+    // so a Ctrl-C meant for the launcher does not reach it.
+    ChildProcess client;
+    const int spawnError = client.Start({ClientPath}, {.ownProcessGroup = true});
+    if (spawnError != 0) {
+        LogWrite("Cannot execute %s - Error (%d) - %s", ClientPath.c_str(), spawnError,
+                 std::strerror(spawnError));
         return;
     }
+    client.Detach();
     LogWrite("Successfully launched RC client [%s]", ClientPath.c_str());
 }

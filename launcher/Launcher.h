@@ -6,6 +6,7 @@
 
 #include "CriticalSection.h"
 #include "TlsPolicy.h"
+#include "ProxySettings.h"
 
 struct SessionParametersRecord {
     std::string url;
@@ -49,16 +50,20 @@ void InstallSignalHandling();  // self-pipe, its reader thread, SIGTERM and SIGI
 void RemoveSignalHandling();   // reader thread joined; the handlers stay harmless
 // False for a misconfigured copy (its tls item), which asks nothing and runs no session.
 bool ParseParameterBlock();
-void RunSession();  // RunWithStatusWindow(SessionThread)
+void RunSession(ProxyDiscovery* proxy);  // RunWithStatusWindow(SessionThread, proxy)
 // Starts body on a thread of its own and shows the status window until the
 // thread closes the user interface or the user ends the window.
 void RunWithStatusWindow(void* (*body)(void*), void* argument);
-void* SessionThread(void*);
-void RequestClient(const std::string* ticket, const std::string& assignment);
+// argument: the run's ProxyDiscovery, started early; null: one of its own.
+void* SessionThread(void* argument);
+// Through proxy, the session thread's one discovery result.
+void RequestClient(const std::string* ticket, const std::string& assignment, const ProxySettings& proxy);
 void RemoveSelf(const char* launcherPath);
 void LaunchClient();
 
 // Helpers with rules of their own.
 std::string BuildPollUrl(const std::string& ticket, std::uint64_t timeStamp);
+// The session page of the copy's server, as the parameter block names it.
+std::string SessionPageUrl();
 std::string EncodeSessionCode(const std::string& code);
 const char* ClientRole(const std::string& mode);  // "operator" or "client"

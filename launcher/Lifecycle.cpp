@@ -147,7 +147,7 @@ void RemoveSignalHandling() {
     g_signalReaderRunning = false;
 }
 
-void RunSession() { RunWithStatusWindow(SessionThread, nullptr); }
+void RunSession(ProxyDiscovery* proxy) { RunWithStatusWindow(SessionThread, proxy); }
 
 void RunWithStatusWindow(void* (*body)(void*), void* argument) {
     CreateEvent(StopEvent);
@@ -172,6 +172,11 @@ int LauncherMain(const char* launcherPath) {
     ClientPath.clear();
     ClientReady = false;
     KeepCopy = false;
+
+    // The slow proxy sources start now and run while the libraries load and
+    // the windows open; the session thread takes their result.
+    ProxyDiscovery proxy;
+    proxy.Start(SessionPageUrl());
 
     // The log is enciphered with libcrypto: without it only stderr and the
     // status window can tell.
@@ -207,12 +212,14 @@ int LauncherMain(const char* launcherPath) {
     StartUserInterface();
     if (!ParseParameterBlock()) {
         // The service has to mend the copy: nothing is asked, nothing polled.
+        proxy.Cancel();
         KeepCopy = true;
         std::string text = kCannotVerifyServer;
         RunWithStatusWindow(NoticeThread, &text);
     } else if (SessionEnabled() != 0) {
-        RunSession();  // the session thread closes the user interface
+        RunSession(&proxy);  // the session thread closes the user interface
     } else {
+        proxy.Cancel();
         LogWrite("No session code inserted.");
         CloseUserInterface();
     }

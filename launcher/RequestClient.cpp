@@ -37,7 +37,7 @@ const char* ClientRole(const std::string& mode) {
     return std::strtoll(mode.c_str(), nullptr, 10) > 2 ? "operator" : "client";
 }
 
-void RequestClient(const std::string* ticket, const std::string& assignment) {
+void RequestClient(const std::string* ticket, const std::string& assignment, const ProxySettings& proxy) {
     const Customization* settings = ApplicationSettings::Get();
 
     const std::string isd = GetParameter(assignment, "isd", '=', '&', "");
@@ -64,11 +64,9 @@ void RequestClient(const std::string* ticket, const std::string& assignment) {
                        "&mac=" + mac + "&system=" + system + "&type=" + type + "&check=" + check +
                        "&own=" + SessionParameters.owner;
 
-    CDownload download;
+    CDownload download(proxy);
     download.SetTlsPolicy(SessionParameters.tls);
     if (!ProxyCredentials.empty()) {
-        ProxySettings proxy;
-        download.GetProxySettings(&proxy);
         download.SetProxyCredentials(ProxyCredentials);
         const std::string server =
             std::string(proxy.host != nullptr ? proxy.host : "") + ":" + std::to_string(proxy.port);

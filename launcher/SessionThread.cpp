@@ -6,6 +6,8 @@
 #include "Download.h"
 #include "Launcher.h"
 #include "Log.h"
+#include "ParameterBlock.h"
+#include "ProxySettings.h"
 #include "String_Utils_Unix.h"
 #include "UserInterface.h"
 
@@ -53,7 +55,13 @@ std::string BuildPollUrl(const std::string& ticket, std::uint64_t timeStamp) {
            "&l=" + SessionParameters.lang + "&" + stamp;
 }
 
-void* SessionThread(void*) {
+std::string SessionPageUrl() {
+    const std::string url = GetParameter(ParameterBlockText(), "url", '(', ')',
+                                         ApplicationSettings::Get()->GetDefaultServerUrl());
+    return url + ApplicationSettings::Get()->GetSessionPage();
+}
+
+void* SessionThread(void* argument) {
     ByteBuffer reply;
     reply.SetLength(64);  // capacity 128
     EmptyReply(reply);
@@ -66,7 +74,12 @@ void* SessionThread(void*) {
     SetStatusText("Connecting...");
     const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
     {
-        CDownload download;
+        // One discovery for the whole run: the polls and the client request use it.
+        ProxyDiscovery ownDiscovery;
+        ProxyDiscovery* discovery = argument ? static_cast<ProxyDiscovery*>(argument) : &ownDiscovery;
+        ProxySettings proxy;
+        discovery->Finish(SessionPageUrl(), proxy);
+        CDownload download(proxy);
         download.SetTlsPolicy(SessionParameters.tls);
         for (;;) {
             const std::string url = BuildPollUrl(haveTicket ? ticket : std::string(), TickCountMs());
@@ -116,7 +129,7 @@ void* SessionThread(void*) {
         if (haveScript) {
             // Also when a stop came in the same cycle: the server has assigned us.
             const std::string assignment = DecryptFromServer(script);
-            RequestClient(haveTicket ? &ticket : nullptr, assignment);
+            RequestClient(haveTicket ? &ticket : nullptr, assignment, proxy);
         } else if (haveError) {
             LogWrite("Server error returned: %s", error.c_str());
             SetStatusText(error.c_str());

@@ -96,9 +96,10 @@ CDownload::CDownload(uint32_t timeoutSeconds) : m_timeout(timeoutSeconds) {
         Curl().curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &CDownload::DebugTrace);
         Curl().curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     }
-    m_proxy.LoadProxySettings();
     SetErrorText("");
 }
+
+CDownload::CDownload(const ProxySettings& proxy) : CDownload(kDefaultTimeoutSeconds) { m_proxy = proxy; }
 
 void CDownload::CurlDeleter::operator()(CURL* h) const { Curl().curl_easy_cleanup(h); }
 
@@ -142,9 +143,11 @@ void CDownload::ApplyProxySettings() {
 
     // An empty text means a direct connection and keeps libcurl away from
     // the proxy environment variables. A port without a host is no proxy.
+    // A SOCKS proxy goes in with its scheme, which libcurl reads.
     std::string proxy;
     if (m_proxy.port != 0 && m_proxy.host && *m_proxy.host) {
-        proxy = std::string(m_proxy.host) + ":" + std::to_string(m_proxy.port);
+        if (!m_proxy.scheme.empty()) proxy = m_proxy.scheme + "://";
+        proxy += std::string(m_proxy.host) + ":" + std::to_string(m_proxy.port);
     }
     Curl().curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
 

@@ -3,9 +3,9 @@
 //
 // One request at a time: a GET into memory or a file, or a POST of a form
 // body whose answer goes to memory or a file. Every transfer goes through the
-// proxy discovered when the object was built, with the user's proxy
-// credentials once SetProxyCredentials gave them. Not copyable; one thread at
-// a time.
+// proxy the object was built with (the run's one discovery result), with the
+// user's proxy credentials once SetProxyCredentials gave them. Not copyable;
+// one thread at a time.
 
 #include <curl/curl.h>
 
@@ -38,10 +38,12 @@ public:
 
     static constexpr uint32_t kDefaultTimeoutSeconds = 30;
 
-    // Discovers the proxy from the user's desktop and browser settings.
+    // Direct connections.
     CDownload();
     // Same, with another whole-transfer limit (tests that need a quick time-out).
     explicit CDownload(uint32_t timeoutSeconds);
+    // Through proxy, as ProxySettings::LoadProxySettings found it.
+    explicit CDownload(const ProxySettings& proxy);
     ~CDownload();
     CDownload(const CDownload&) = delete;
     CDownload& operator=(const CDownload&) = delete;

@@ -2,39 +2,42 @@
 
 #include <dirent.h>
 #include <regex.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "ChildProcess.h"
+#include "CriticalSection.h"
+#include "DesktopProxy.h"
 #include "Log.h"
 #include "ProxySettingsReaders.h"
 #include "RegexMatchIterator.h"
 
 namespace {
 
-const char kDefaultGnomeCommand[] = "gconftool-2 -R /system/http_proxy";
-std::optional<std::string> g_gnomeCommand = std::string(kDefaultGnomeCommand);
-
 // A source's whole text: a configuration file, or the GNOME command's
 // output; nothing when it cannot be opened.
 using Text = std::optional<std::string>;
 using Stream = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-Text ReadAll(Stream stream) {
+Text FileText(const std::string& path) {
+    Stream stream(fopen(path.c_str(), "re"), fclose);
     if (!stream) return std::nullopt;
     std::string text;
-    char piece[511];
+    char piece[4096];
     size_t n;
     while ((n = fread(piece, 1, sizeof piece, stream.get())) > 0) text.append(piece, n);
     return text;
 }
-
-Text FileText(const std::string& path) { return ReadAll(Stream(fopen(path.c_str(), "re"), fclose)); }
 
 // The lines of a source's text, without their line ends, each cut at its
 // first NUL: the text of a line is what a C string of it holds.
@@ -275,6 +278,181 @@ bool ReadKioslaverc(const std::string& text, ProxyFound& found) {
 
 namespace {
 
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string PercentDecoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// "[scheme://][login[:password]@]host[:port][/...]", for the schemes libcurl
+// is handed: HTTP and SOCKS. Without a scheme (a proxy variable) it is HTTP.
+bool ParseProxyUrl(const std::string& text, bool schemeOptional, ProxyFound& found) {
+    std::string rest = text;
+    std::string scheme = "http";
+    const size_t separator = rest.find("://");
+    if (separator != std::string::npos) {
+        scheme = Lower(rest.substr(0, separator));
+        rest.erase(0, separator + 3);
+    } else if (!schemeOptional) {
+        return false;
+    }
+    const bool socks = scheme == "socks4" || scheme == "socks4a" || scheme == "socks5" || scheme == "socks5h";
+    if (scheme != "http" && !socks) return false;
+    rest.erase(std::min(rest.find_first_of("/?#"), rest.size()));
+
+    ProxyFound result;
+    const size_t at = rest.rfind('@');
+    if (at != std::string::npos) {
+        const std::string login = rest.substr(0, at);
+        const size_t colon = login.find(':');
+        result.credentials = PercentDecoded(login.substr(0, colon));
+        result.credentials +=
+            ":" + (colon == std::string::npos ? "" : PercentDecoded(login.substr(colon + 1)));
+        rest.erase(0, at + 1);
+    }
+    size_t portStart = std::string::npos;
+    if (!rest.empty() && rest[0] == '[') {  // an IPv6 address
+        const size_t close = rest.find(']');
+        if (close == std::string::npos) return false;
+        result.host = rest.substr(0, close + 1);
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':') return false;
+            portStart = close + 2;
+        }
+    } else {
+        const size_t colon = rest.find(':');
+        result.host = rest.substr(0, colon);
+        if (colon != std::string::npos) portStart = colon + 1;
+    }
+    if (result.host.empty() || result.host.find_first_of(" \t") != std::string::npos) return false;
+    if (portStart != std::string::npos) {
+        result.port = PortAt(rest, portStart);
+        if (result.port == 0 || rest.find_first_not_of("0123456789", portStart) != std::string::npos)
+            return false;
+    } else if (socks) {
+        result.port = 1080;  // as libcurl would
+    }
+    result.type = socks ? PROXY_SOCKS : PROXY_HTTP;
+    if (socks) result.scheme = scheme;
+    found = result;
+    return true;
+}
+
+// The host of a transfer's URL, lower case, without brackets or a final dot.
+std::string UrlHost(const std::string& url) {
+    std::string rest = url;
+    const size_t separator = rest.find("://");
+    if (separator != std::string::npos) rest.erase(0, separator + 3);
+    rest.erase(std::min(rest.find_first_of("/?#"), rest.size()));
+    const size_t at = rest.rfind('@');
+    if (at != std::string::npos) rest.erase(0, at + 1);
+    if (!rest.empty() && rest[0] == '[') {
+        rest = rest.substr(1, rest.find(']') - 1);
+    } else {
+        rest.erase(std::min(rest.find(':'), rest.size()));
+    }
+    if (!rest.empty() && rest.back() == '.') rest.pop_back();
+    return Lower(rest);
+}
+
+// An IPv4 address inside "a.b.c.d/bits".
+bool InIpv4Range(const std::string& host, const std::string& range) {
+    const size_t slash = range.find('/');
+    in_addr address{}, network{};
+    if (slash == std::string::npos || inet_pton(AF_INET, host.c_str(), &address) != 1 ||
+        inet_pton(AF_INET, range.substr(0, slash).c_str(), &network) != 1)
+        return false;
+    const uint32_t bits = PortAt(range, slash + 1);
+    if (bits > 32 || range.find_first_not_of("0123456789", slash + 1) != std::string::npos) return false;
+    const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
+    return (ntohl(address.s_addr) & mask) == (ntohl(network.s_addr) & mask);
+}
+
+// curl's rules: "*" is every host; a name matches itself and the names
+// below it (a leading dot changes nothing); an address matches itself or a
+// range written a.b.c.d/bits.
+bool NoProxyMatches(const std::string& list, const std::string& host) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string entry = list.substr(start, end - start);
+        start = end + 1;
+        const size_t first = entry.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        entry = Lower(TrimRight(entry.substr(first)));
+        if (entry == "*") return true;
+        if (entry[0] == '.') entry.erase(0, 1);
+        if (!entry.empty() && entry.back() == '.') entry.pop_back();
+        if (entry.empty()) continue;
+        if (host == entry || InIpv4Range(host, entry)) return true;
+        if (host.size() > entry.size() &&
+            host.compare(host.size() - entry.size(), entry.size(), entry) == 0 &&
+            host[host.size() - entry.size() - 1] == '.')
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ReadLibproxyAnswer(const std::string& text, ProxyFound& found) {
+    Lines lines(text);
+    std::string line;
+    while (lines.Next(line)) {
+        line = TrimRight(TrimLeft(line));
+        if (Lower(line) == "direct://") return true;
+        if (ParseProxyUrl(line, false, found)) return true;
+    }
+    return false;
+}
+
+bool ReadProxyEnvironment(const std::string& text, const std::string& url, ProxyFound& found) {
+    std::vector<std::pair<std::string, std::string>> variables;
+    Lines lines(text);
+    std::string line;
+    while (lines.Next(line)) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            variables.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+    }
+    auto value = [&variables](const char* name) {
+        for (const auto& [n, v] : variables)
+            if (n == name && !v.empty()) return v;
+        return std::string();
+    };
+    const std::string host = UrlHost(url);
+    std::string noProxy = value("no_proxy");
+    if (noProxy.empty()) noProxy = value("NO_PROXY");
+    if (host.empty() || NoProxyMatches(noProxy, host)) return false;
+
+    // HTTP_PROXY is not read: a CGI program gets a client's "Proxy:" header under that name.
+    const std::string scheme = Lower(url.substr(0, url.find("://")));
+    std::vector<const char*> names = {"all_proxy", "ALL_PROXY"};
+    if (scheme == "https") names.insert(names.begin(), {"https_proxy", "HTTPS_PROXY"});
+    if (scheme == "http") names.insert(names.begin(), "http_proxy");
+    for (const char* name : names) {
+        const std::string proxy = value(name);
+        if (!proxy.empty()) return ParseProxyUrl(proxy, true, found);
+    }
+    return false;
+}
+
+namespace {
+
 // First sub-directory of folder (listing order) that holds file.
 Text OpenInFirstSubdirectory(const std::string& folder, const char* file) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
@@ -316,41 +494,26 @@ Text OpenOperaIni(const std::string& home) {
     return std::nullopt;
 }
 
-bool Discover(ProxyFound& found) {
-    const char* homeValue = getenv("HOME");
-    const bool haveHome = homeValue && *homeValue;
-    const std::string home = haveHome ? homeValue : "";
-
-    // Each reader starts from an empty result; the first success ends the search.
-    auto attempt = [&found](const Text& text, bool (*reader)(const std::string&, ProxyFound&)) {
-        if (!text) return false;
-        ProxyFound result;
-        if (!reader(*text, result)) return false;
-        found = result;
-        return true;
-    };
-
-    if (g_gnomeCommand) {
-        const Text output = ReadAll(Stream(popen(g_gnomeCommand->c_str(), "re"), pclose));
-        if (output) {
-            if (attempt(output, ReadGnomeCommandOutput)) return true;
-        } else if (haveHome && attempt(OpenGconfXml(home), ReadGconfXml)) {
-            return true;
-        }
-    } else if (haveHome && attempt(OpenGconfXml(home), ReadGconfXml)) {
-        return true;
+// The proxy variables a transfer to url may use, as ReadProxyEnvironment takes them.
+std::string ProxyEnvironmentText() {
+    std::string text;
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+        const char* value = getenv(name);
+        if (value && !strchr(value, '\n')) text += std::string(name) + "=" + value + "\n";
     }
-    if (!haveHome) return false;
-
-    if (attempt(OpenInFirstSubdirectory(home + "/.mozilla/default", "prefs.js"), ReadMozillaPrefs))
-        return true;
-    if (attempt(FileText(home + "/.netscape/preferences.js"), ReadMozillaPrefs)) return true;
-    Text phoenix = OpenInFirstSubdirectory(home + "/.phoenix/default", "prefs.js");
-    if (!phoenix) phoenix = OpenInFirstSubdirectory(home + "/.mozilla/firefox", "prefs.js");
-    if (attempt(phoenix, ReadMozillaPrefs)) return true;
-    if (attempt(OpenOperaIni(home), ReadOperaIni)) return true;
-    return attempt(FileText(home + "/.kde/share/config/kioslaverc"), ReadKioslaverc);
+    return text;
 }
+
+// Where each source keeps its settings, for the log line.
+const char kGnome[] = "GNOME settings";
+const char kMozilla[] = "Mozilla profile";
+const char kNetscape[] = "Netscape profile";
+const char kFirefox[] = "Firefox profile";
+const char kOpera[] = "Opera settings";
+const char kKde[] = "KDE settings";
+const char kDesktop[] = "desktop proxy settings";
+const char kEnvironment[] = "proxy environment variables";
 
 // "http://proxy:3128/" and the like down to the bare host; a ":digits"
 // suffix gives the port when none was found.
@@ -360,6 +523,10 @@ std::string CleanHost(const std::string& given, uint32_t& port) {
     if (scheme != std::string::npos) host.erase(0, scheme + 3);
     size_t slash = host.find('/');
     if (slash != std::string::npos) host.erase(slash);
+    // An IPv6 address keeps its colons, and its brackets for libcurl.
+    if (!host.empty() && host[0] == '[' && host.back() == ']' &&
+        host.find_first_of(" \t") == std::string::npos)
+        return host;
     size_t colon = host.rfind(':');
     if (colon != std::string::npos && colon + 1 < host.size() &&
         host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
@@ -373,6 +540,11 @@ std::string CleanHost(const std::string& given, uint32_t& port) {
     size_t space = host.rfind(' ');
     if (space != std::string::npos) host.erase(0, space + 1);
     return host;
+}
+
+bool UsableHost(const ProxyFound& found) {
+    uint32_t port = found.port;
+    return !CleanHost(std::string(found.host.c_str()), port).empty();
 }
 
 }  // namespace
@@ -394,6 +566,7 @@ void ProxySettings::CopyFrom(const ProxySettings& other) {
     type = other.type;
     SetHost(other.host);
     port = other.port;
+    scheme = other.scheme;
     SetCredentials(other.GetCredentials());
 }
 
@@ -402,6 +575,7 @@ void ProxySettings::ClearProxy() {
     free(host);
     host = nullptr;
     port = 0;
+    scheme.clear();
 }
 
 void ProxySettings::Reset() {
@@ -426,25 +600,120 @@ std::string ProxySettings::GetCredentials() const {
     return credentials;
 }
 
-void ProxySettings::SetGnomeCommand(const char* command) {
-    if (command)
-        g_gnomeCommand = command;
-    else
-        g_gnomeCommand.reset();
+bool ProxySettings::LoadProxySettings(const std::string& url) { return ProxyDiscovery().Finish(url, *this); }
+
+void ProxyDiscovery::Start(const std::string& url) {
+    if (m_started) return;
+    m_started = true;
+    m_url = url;
+    m_deadline = TickCountMs() + DesktopProxyQuery::kLimitMs;
+    // The longer of the two first.
+    m_desktop.Start(url);
+    m_gconftoolError =
+        m_gconftool.Start({"gconftool-2", "-R", "/system/http_proxy"}, {.captureOutput = true});
 }
 
-void ProxySettings::RestoreGnomeCommand() { g_gnomeCommand = std::string(kDefaultGnomeCommand); }
+void ProxyDiscovery::Cancel() {
+    m_gconftool.Kill();
+    m_desktop.Cancel();
+}
 
-bool ProxySettings::LoadProxySettings() {
-    ClearProxy();
+bool ProxyDiscovery::Find(ProxyFound& found, const char*& where) {
+    const char* homeValue = getenv("HOME");
+    const bool haveHome = homeValue && *homeValue;
+    const std::string home = haveHome ? homeValue : "";
+
+    // The files are read while the two slow sources may still run; all are
+    // then taken in source order.
+    using Reader = bool (*)(const std::string&, ProxyFound&);
+    struct Source {
+        const char* name;
+        Text text;
+        Reader reader;
+    };
+    std::vector<Source> sources;
+    if (haveHome) {
+        const char* configValue = getenv("XDG_CONFIG_HOME");
+        const std::string config = configValue && *configValue ? configValue : home + "/.config";
+        Text phoenix = OpenInFirstSubdirectory(home + "/.phoenix/default", "prefs.js");
+        if (!phoenix) phoenix = OpenInFirstSubdirectory(home + "/.mozilla/firefox", "prefs.js");
+        sources = {
+            {kMozilla, OpenInFirstSubdirectory(home + "/.mozilla/default", "prefs.js"), ReadMozillaPrefs},
+            {kNetscape, FileText(home + "/.netscape/preferences.js"), ReadMozillaPrefs},
+            {kFirefox, phoenix, ReadMozillaPrefs},
+            {kOpera, OpenOperaIni(home), ReadOperaIni},
+            {kKde, FileText(home + "/.kde/share/config/kioslaverc"), ReadKioslaverc},
+            {kKde, FileText(config + "/kioslaverc"), ReadKioslaverc},
+        };
+    }
+    std::string output;
+    if (m_gconftoolError == 0) {
+        if (!m_gconftool.ReadOutput(output, m_deadline))
+            LogWrite("[PS:LoadProxySettings] gconftool-2 gave no answer within 5 seconds");
+        if (ChildProcess::NotExecuted(m_gconftool.Wait(m_deadline))) m_gconftoolError = ENOENT;
+    }
+    if (m_gconftoolError == 0) {
+        sources.insert(sources.begin(), {kGnome, output, ReadGnomeCommandOutput});
+    } else if (haveHome) {
+        // No gconftool-2 to ask: its settings file.
+        sources.insert(sources.begin(), {kGnome, OpenGconfXml(home), ReadGconfXml});
+    }
+
+    // Only a usable host ends the search: a profile that points elsewhere
+    // (automatic, system settings) leaves it to the sources after it.
+    auto take = [&](const char* name, const ProxyFound& result) {
+        if (!UsableHost(result)) return false;
+        found = result;
+        where = name;
+        return true;
+    };
+    for (const Source& source : sources) {
+        ProxyFound result;
+        if (source.text && source.reader(*source.text, result) && take(source.name, result)) {
+            m_desktop.Cancel();
+            return true;
+        }
+    }
+
+    std::string answer;
+    ProxyFound result;
+    const DesktopProxyQuery::Outcome outcome = m_desktop.Finish(answer);
+    if (outcome == DesktopProxyQuery::ANSWERED)
+        return ReadLibproxyAnswer(answer, result) && take(kDesktop, result);
+    if (outcome == DesktopProxyQuery::MISSING) {
+        LogWrite(
+            "[PS:LoadProxySettings] libproxy is missing (%s): only the proxy environment variables are read",
+            answer.c_str());
+    } else {
+        LogWrite("[PS:LoadProxySettings] Desktop proxy settings: %s", answer.c_str());
+        // A query that ran and failed (a looping PAC script, a crash) finds nothing.
+        if (m_desktop.started()) return false;
+    }
+    return ReadProxyEnvironment(ProxyEnvironmentText(), m_url, result) && take(kEnvironment, result);
+}
+
+bool ProxyDiscovery::Finish(const std::string& url, ProxySettings& settings) {
+    Start(url);
+    settings.ClearProxy();
     ProxyFound found;
-    if (!Discover(found)) return false;
-    return ApplyProxyFound(*this, found);
+    const char* where = nullptr;
+    const bool ok = Find(found, where) && ApplyProxyFound(settings, found);
+    Cancel();
+    if (!ok) {
+        LogWrite("Proxy: none found, direct connection");
+        return false;
+    }
+    // The host and port only: credentials from a proxy URL stay out of the log.
+    LogWrite("Proxy: %s%s%s:%u (%s)", settings.scheme.c_str(), settings.scheme.empty() ? "" : "://",
+             settings.host, settings.port, where);
+    return true;
 }
 
 bool ApplyProxyFound(ProxySettings& settings, const ProxyFound& found) {
     settings.type = found.type;
     settings.port = found.port;
+    settings.scheme = found.scheme;
+    if (!found.credentials.empty()) settings.SetCredentials(found.credentials);
     // The record's host is a C string: what stands behind a NUL is not part of it.
     const std::string given(found.host.c_str());
     const std::string clean = CleanHost(given, settings.port);

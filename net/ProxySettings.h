@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "ChildProcess.h"
 #include "CriticalSection.h"
+#include "DesktopProxy.h"
+
+struct ProxyFound;
 
 enum : uint32_t {
     PROXY_NONE = 0,
@@ -22,9 +26,11 @@ public:
     ProxySettings(const ProxySettings& other);
     ProxySettings& operator=(const ProxySettings& other);
 
-    // Looks through the configuration sources in their fixed order; true when
-    // a proxy host was found. Credentials are kept.
-    bool LoadProxySettings();
+    // Looks through the configuration sources in their fixed order for the
+    // proxy of url (the first that names a usable host wins) and logs what it
+    // found where, in one line; true when a proxy host was found. Credentials
+    // are kept unless the proxy's own URL carries some.
+    bool LoadProxySettings(const std::string& url);
 
     // Type PROXY_NONE, no host, port 0, no credentials.
     void Reset();
@@ -36,21 +42,49 @@ public:
     void SetCredentials(const std::string& text);
     std::string GetCredentials() const;
 
-    // Tests only, before any discovery: the command whose output is read as
-    // the GNOME settings; null stands for a pipe that cannot be created, so
-    // the settings file is read instead.
-    static void SetGnomeCommand(const char* command);
-    static void RestoreGnomeCommand();
-
     uint32_t type;
     char* host;     // owned (malloc), null when none; never empty after LoadProxySettings
     uint32_t port;  // 0 = unknown
+    // Empty for an HTTP proxy; "socks4", "socks4a", "socks5" or "socks5h",
+    // handed to libcurl as the proxy's scheme.
+    std::string scheme;
 
 private:
+    friend class ProxyDiscovery;
     void ClearProxy();
     void CopyFrom(const ProxySettings& other);
 
     mutable CriticalSection lock;  // guards credentials only
     std::string credentials;
     std::string hostText;
+};
+
+// One discovery, started early so that its two slow sources (the
+// gconftool-2 command and the desktop's proxy library, each a process of its
+// own) run while the program does other work. Neither is waited for longer
+// than 5 seconds from Start.
+class ProxyDiscovery {
+public:
+    ProxyDiscovery() = default;
+    ~ProxyDiscovery() { Cancel(); }
+    ProxyDiscovery(const ProxyDiscovery&) = delete;
+    ProxyDiscovery& operator=(const ProxyDiscovery&) = delete;
+
+    // Starts the slow sources for url; nothing when already started.
+    void Start(const std::string& url);
+    // Starts (when not yet started), takes every source in order into
+    // settings and logs the one line; as LoadProxySettings.
+    bool Finish(const std::string& url, ProxySettings& settings);
+    // Ends whatever still runs.
+    void Cancel();
+
+private:
+    bool Find(ProxyFound& found, const char*& where);
+
+    bool m_started = false;
+    std::string m_url;
+    std::uint64_t m_deadline = 0;
+    ChildProcess m_gconftool;
+    int m_gconftoolError = 0;
+    DesktopProxyQuery m_desktop;
 };

@@ -2,62 +2,71 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "File_Utils.h"
 #include "Subprocess.h"
+#include "ChildProcess.h"
+#include "CriticalSection.h"
 #include "System_Utils.h"
 #include "TempDir.h"
-#include "system_test_log.h"
 
-using testsupport::ReadFile;
 using testsupport::TempDir;
 
-TEST(CallSystem, ExitStatusAndArgumentsJoinedWithSpaces) {
-    PlainLog log;
+// Arguments reach the program as they are; what cannot be executed is an
+// error number, not a shell's exit status; a bounded read ends a silent child.
+TEST(ChildProcess, ArgumentVectorsExecFailuresAndBoundedReads) {
     TempDir dir;
-    const int status = CallSystem("false");
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(1, WEXITSTATUS(status));
-    EXPECT_EQ(0, CallSystem("exit 0 #", nullptr, nullptr, nullptr, nullptr, nullptr, "ignored"));
-    EXPECT_EQ("", log.Text()) << "a failing command is not logged";
-
-    const std::string out = dir / "words";
-    // "b c" is not quoted: the shell splits it, so printf sees three words.
-    ASSERT_EQ(0, CallSystem("printf '[%s]'", "a", "b c", nullptr, ">", out.c_str()));
-    EXPECT_EQ("[a][b][c]", ReadFile(out));
-    ASSERT_EQ(0, CallSystem(("printf '[%s]' >" + out).c_str(), "1", "2", "3", "4", "5", "6"));
-    EXPECT_EQ("[1][2][3][4][5][6]", ReadFile(out));
-    ASSERT_EQ(0, CallSystem(nullptr, "printf", "'[%s]'", ShellQuoteIfNeeded("").c_str(), ">", out.c_str()));
-    EXPECT_EQ("[]", ReadFile(out));  // a quoted empty argument stays one word
-}
-
-TEST(ShellQuote, HostileNamesReachTheCommandAsOneWordAndRunNothing) {
-    TempDir dir;
-    const std::string hostile[] = {"x; touch pwned",
-                                   "x && touch pwned",
-                                   "$(touch pwned)",
-                                   "`touch pwned`",
-                                   "x | touch pwned",
-                                   "it's; touch pwned",
-                                   "x\ntouch pwned",
-                                   "*",
-                                   "a  b\tc",
-                                   "'; touch pwned; '",
-                                   "~root",
-                                   "x > pwned",
-                                   "$HOME",
-                                   "x\\; touch pwned",
-                                   "\"; touch pwned; \""};
-    for (const std::string& name : hostile) {
-        SCOPED_TRACE(name);
-        const std::string path = dir / name;
-        ASSERT_EQ(0, CallSystem("cd", ShellQuoteIfNeeded(dir.path()).c_str(), "&& touch",
-                                ShellQuoteIfNeeded(name).c_str()));
-        EXPECT_TRUE(IsFile(path.c_str()));
-        EXPECT_FALSE(FileExists(dir.path().c_str(), "pwned"));
-        ASSERT_EQ(0, unlink(path.c_str()));
+    ASSERT_TRUE(testsupport::WriteFile(dir / "text", "not a program\n", 0755));
+    ASSERT_TRUE(testsupport::WriteFile(dir / "locked", "#!/bin/sh\n", 0644));
+    const struct {
+        std::vector<std::string> argv;
+        int error;
+        std::string output;
+    } cases[] = {
+        {{"printf", "[%s]", "a b", "$(touch pwned); `touch pwned`"},
+         0,
+         "[a b][$(touch pwned); `touch pwned`]"},
+        {{dir / "text"}, ENOEXEC, ""},
+        {{dir / "locked"}, EACCES, ""},
+        {{dir / "missing"}, ENOENT, ""},
+        {{"no-such-program-here"}, ENOENT, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv[0]);
+        ChildProcess child;
+        const int error = child.Start(c.argv, {.captureOutput = true});
+        std::string output;
+        child.ReadOutput(output, TickCountMs() + 10000);
+        EXPECT_EQ(c.output, output);
+        const int status = child.Wait(TickCountMs() + 10000);
+        if (error == 0 && c.error != 0) {
+            // Where posix_spawn cannot say it (qemu-user), the status does.
+            EXPECT_TRUE(ChildProcess::NotExecuted(status)) << status;
+        } else {
+            EXPECT_EQ(c.error, error);
+            EXPECT_EQ(c.error == 0 ? 0 : -1, status);
+        }
     }
+    EXPECT_FALSE(FileExists(dir.path().c_str(), "pwned"));
+
+    // Killed as a group: the program it started goes too.
+    ChildProcess group;
+    ASSERT_EQ(0, group.Start({"sh", "-c", "sleep 30 & echo $!; wait"},
+                             {.captureOutput = true, .ownProcessGroup = true}));
+    std::string pid;
+    EXPECT_FALSE(group.ReadOutput(pid, TickCountMs() + 300));
+    ASSERT_FALSE(pid.empty());
+    group.Kill();
+    EXPECT_TRUE(testsupport::WaitFor(
+        [&] {
+            const std::string stat =
+                testsupport::ReadFile("/proc/" + pid.substr(0, pid.size() - 1) + "/stat");
+            return stat.empty() || stat.find(") Z ") != std::string::npos;
+        },
+        5000));
 }
 
 TEST(IsRoot, FollowsTheEffectiveUserId) {

@@ -84,8 +84,9 @@ protected:
     }
 
     void StartLauncher(const std::string& copy) {
-        launcher_ = testsupport::Process::Start({copy}, {"HOME=" + home_, "DISPLAY=" + x_.display()},
-                                                temp_ / "launcher.out");
+        std::vector<std::string> env = {"HOME=" + home_, "DISPLAY=" + x_.display()};
+        env.insert(env.end(), desktopEnv_.begin(), desktopEnv_.end());
+        launcher_ = testsupport::Process::Start({copy}, env, temp_ / "launcher.out");
         ASSERT_TRUE(launcher_);
     }
 
@@ -128,6 +129,7 @@ protected:
     std::string home_, marker_, ac_, client_;
     std::unique_ptr<demo::Server> server_;
     std::unique_ptr<testsupport::Process> launcher_;
+    std::vector<std::string> desktopEnv_;
 };
 
 // The rightmost column holding dark (text) pixels inside the status label,
@@ -336,7 +338,8 @@ TEST_P(StopDuringWait, EndsTheSessionWithinTheWait) {
 
 INSTANTIATE_TEST_SUITE_P(Desktop, StopDuringWait, ::testing::Values("cancel", "close", "sigint"));
 
-// A Basic-auth squid named as the desktop's proxy by a real Firefox profile.
+// A Basic-auth squid set as the proxy in GNOME's settings, the way a user
+// of a current GNOME desktop sets it (gsettings, keyfile backend).
 class ProxyDesktopSession : public DesktopSession {
 protected:
     void SetUp() override {
@@ -345,13 +348,19 @@ protected:
         proxy_ = testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, "alice", "wonder land",
                                                 "Velmoran Gateway");
         ASSERT_TRUE(proxy_) << testsupport::SquidProxy::LastError();
-        std::string prefs = ReadFile(SA_FIXTURES_DIR "/mozilla-prefs/richlamdev-kali.prefs.js");
-        ASSERT_FALSE(prefs.empty());
-        for (std::size_t at; (at = prefs.find("8080")) != std::string::npos;)
-            prefs.replace(at, 4, std::to_string(proxy_->port()));
-        const std::string profile = home_ + "/.mozilla/firefox/kali.default";
-        ASSERT_EQ(testsupport::Run({"mkdir", "-p", profile}, 5000).exitCode, 0);
-        ASSERT_TRUE(testsupport::WriteFile(profile + "/prefs.js", prefs));
+        desktopEnv_ = {"GSETTINGS_BACKEND=keyfile", "XDG_CURRENT_DESKTOP=GNOME"};
+        std::vector<std::string> env = desktopEnv_;
+        env.push_back("HOME=" + home_);
+        for (const std::vector<std::string>& set : std::vector<std::vector<std::string>>{
+                 {"org.gnome.system.proxy", "ignore-hosts", "[]"},  // the server is on loopback
+                 {"org.gnome.system.proxy.http", "host", "127.0.0.1"},
+                 {"org.gnome.system.proxy.http", "port", std::to_string(proxy_->port())},
+                 {"org.gnome.system.proxy", "mode", "manual"}}) {
+            std::vector<std::string> argv = {"gsettings", "set"};
+            argv.insert(argv.end(), set.begin(), set.end());
+            const auto r = testsupport::Run(argv, 20000, env);
+            ASSERT_EQ(r.exitCode, 0) << r.output;
+        }
     }
 
     std::string WaitForCredentialsWindow() {
@@ -392,6 +401,7 @@ TEST_F(ProxyDesktopSession, CredentialsTypedLeadToThePollThroughTheProxy) {
     const auto log = Log();
     EXPECT_EQ(log.back(), "<---");
     EXPECT_EQ(CountPrefix(log, "Program interrupted by user"), 0) << Joined(log);
+    EXPECT_GE(IndexOf(log, "Proxy: " + proxy_->address() + " (desktop proxy settings)"), 0) << Joined(log);
 }
 
 TEST_F(ProxyDesktopSession, CancelInTheCredentialsWindowInterruptsTheSession) {

@@ -8,6 +8,7 @@
 
 #include "LauncherTestSupport.h"
 #include "MinimalRoot.h"
+#include "SquidProxy.h"
 #include "TempDir.h"
 #include "demo_server.h"
 
@@ -30,7 +31,7 @@ protected:
     // (*.pem: files of temp_), run in the root with these libraries; a session
     // also gets a shell and unzip, and caFile, when given, as the CA store.
     void Run(std::vector<std::string> personalise, const std::vector<std::string>& libraries, bool session,
-             const std::string& caFile = "") {
+             const std::string& caFile = "", const std::vector<std::string>& env = {}) {
         server_ = std::make_unique<demo::Server>(options_);
         ASSERT_TRUE(server_->Start());
         for (auto& option : personalise)
@@ -51,7 +52,9 @@ protected:
             ASSERT_TRUE(root_.Add(caFile, "/etc/ssl/certs/ca-certificates.crt")) << root_.error();
         }
 
-        run_ = root_.Run({"/launcher"}, 60000, {"HOME=/home", "PATH=/usr/bin:/bin"});
+        std::vector<std::string> environment = {"HOME=/home", "PATH=/usr/bin:/bin"};
+        environment.insert(environment.end(), env.begin(), env.end());
+        run_ = root_.Run({"/launcher"}, 60000, environment);
         EXPECT_EQ(run_.exitCode, 0) << run_.output;
         kept_ = access((root_ / "/launcher").c_str(), F_OK) == 0;
         log_ = ReadLog(root_ / "/home/ZEL/exe.log", damaged_);
@@ -81,20 +84,28 @@ struct Case {
     const char* name;
     std::vector<std::string> libraries;  // besides the launcher's own (loader, libc, libm, libgcc_s, libX11)
     Expect expect;
+    bool environmentProxy = false;  // http_proxy names a squid; no root has libproxy
 };
 
 const Case kCases[] = {
     {"NoCurl", {"libcrypto.so.3"}, Expect::NoCurl},
     {"NoCrypto", {}, Expect::NoCrypto},
     {"CurlGnutls", {"libcrypto.so.3", "libcurl-gnutls.so.4"}, Expect::Session},  // not the OpenSSL flavour
-    {"CurlOpenssl", {"libcrypto.so.3", "libcurl.so.4"}, Expect::Session},
+    {"CurlOpensslHttpProxy", {"libcrypto.so.3", "libcurl.so.4"}, Expect::Session, true},
 };
 
 class MinimalRootRun : public InRoot, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
     const Case& c = GetParam();
-    Run({}, c.libraries, c.expect == Expect::Session);
+    std::unique_ptr<testsupport::SquidProxy> proxy;
+    std::vector<std::string> env;
+    if (c.environmentProxy) {
+        proxy = testsupport::SquidProxy::Start(testsupport::SquidAuth::None);
+        ASSERT_TRUE(proxy) << testsupport::SquidProxy::LastError();
+        env.push_back("http_proxy=http://" + proxy->address());
+    }
+    Run({}, c.libraries, c.expect == Expect::Session, "", env);
     if (HasFatalFailure()) return;
     if (c.expect == Expect::NoCrypto) {
         EXPECT_NE(run_.output.find("ERROR: libcrypto is missing (libcrypto.so.3, libcrypto.so.1.1): install"),
@@ -119,6 +130,15 @@ TEST_P(MinimalRootRun, SaysWhatIsMissingOrRunsTheSession) {
     } else {
         EXPECT_GE(IndexOf(log_, "libcurl: " + c.libraries.back()), 0) << Joined(log_);
         ExpectLaunched();
+        if (proxy) {
+            EXPECT_GE(IndexOf(log_,
+                              "[PS:LoadProxySettings] libproxy is missing (libproxy.so.1): only the proxy "
+                              "environment variables are read"),
+                      0)
+                << Joined(log_);
+            EXPECT_GE(IndexOf(log_, "Proxy: " + proxy->address() + " (proxy environment variables)"), 0);
+            EXPECT_NE(proxy->AccessLog().find("components/linux/default.asp"), std::string::npos);
+        }
     }
 }
 

@@ -39,6 +39,11 @@ protected:
         options_.marker = marker_;
         options_.print = false;
         fakeui::Reset();
+        // A stand-in gconftool-2 first on PATH counts the discoveries.
+        ASSERT_EQ(mkdir(bin_.c_str(), 0700), 0);
+        ASSERT_TRUE(
+            testsupport::WriteFile(bin_ + "/gconftool-2", "#!/bin/sh\necho >>'" + gconfRuns_ + "'\n", 0755));
+        setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
     }
 
     void TearDown() override {
@@ -47,6 +52,7 @@ protected:
             WaitFor([&] { return !ReadFile(marker_).empty(); }, 5000);
         Tuning() = LauncherTuning{};
         std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock);
+        setenv("PATH", path_.c_str(), 1);
     }
 
     void StartServer() {
@@ -81,6 +87,8 @@ protected:
         EXPECT_EQ(fakeui::Count("Close"), 1);
         EXPECT_EQ(ReadFile(launcherPath_), "not the launcher");
         EXPECT_EQ(ReadFile(launcherPath_ + ".zip"), "PK");
+        EXPECT_EQ(ReadFile(gconfRuns_), "\n") << "one discovery per run, not one per transfer";
+        unlink(gconfRuns_.c_str());
     }
 
     void ExpectLaunched() {
@@ -96,7 +104,9 @@ protected:
 
     testsupport::TempDir temp_{"sa-session"};
     std::string home_ = temp_ / "home", clients_ = temp_ / "clients", launcherPath_ = temp_ / "launcher",
-                marker_ = temp_ / "client-ran", ac_ = std::to_string(10000 + getpid() % 80000);
+                marker_ = temp_ / "client-ran", ac_ = std::to_string(10000 + getpid() % 80000),
+                bin_ = temp_ / "bin", gconfRuns_ = temp_ / "gconftool-runs",
+                path_ = getenv("PATH") ? getenv("PATH") : "";
     demo::Options options_;
     std::unique_ptr<demo::Server> server_;
     std::vector<std::string> log_;
@@ -273,6 +283,7 @@ TEST_F(SessionTest, ProxyCredentialsAreAskedAndUsedThroughARealProxy) {
     ASSERT_EQ(asked.size(), 2u) << ::testing::PrintToString(fakeui::Calls());
     EXPECT_NE(asked[0].find("Demo Proxy"), std::string::npos) << asked[0];
     EXPECT_EQ(ProxyCredentials, "alice:s3cret pw");
+    EXPECT_TRUE(Logged("Proxy: 127.0.0.1:" + std::to_string(proxy->port()) + " (Firefox profile)"));
 
     // Rejected attempts never reached the server; the ticket poll and the assignment did, through the proxy.
     EXPECT_EQ(server_->SessionPolls(), 2);
@@ -284,6 +295,14 @@ TEST_F(SessionTest, ProxyCredentialsAreAskedAndUsedThroughARealProxy) {
     const std::string access = proxy->AccessLog();
     EXPECT_NE(access.find("alice"), std::string::npos) << access;
     EXPECT_NE(access.find("components/linux/default.asp"), std::string::npos);
+}
+
+TEST_F(SessionTest, ClientThatCannotBeExecutedIsSaidSoAndNotLaunched) {
+    options_.clientMode = 0644;
+    Session();
+    EXPECT_TRUE(Logged("Cannot execute " + ClientFile() + " - Error (13) - Permission denied"))
+        << Joined(log_);
+    EXPECT_EQ(Launches(), 0);
 }
 
 TEST_F(SessionTest, FailedPostUnpackOrForeignClientLaunchesNothing) {

@@ -23,6 +23,10 @@ if(TARGET PkgConfig::SA_HTTPLIB)
     SOURCES download_http_test.cpp
     LIBS net testsupport PkgConfig::SA_HTTPLIB)
 
+  sa_add_gtest(proxy_desktop_test LABEL integration TIMEOUT 60
+    SOURCES proxy_desktop_test.cpp
+    LIBS net testsupport PkgConfig::SA_HTTPLIB)
+
   sa_add_gtest(download_proxy_test LABEL integration TIMEOUT 120
     SOURCES download_proxy_test.cpp
     LIBS net testsupport PkgConfig::SA_HTTPLIB)

@@ -69,7 +69,9 @@ protected:
 // Without credentials the realm is offered to the user; once they are given
 // the same object gets through; wrong ones bring the question back.
 TEST_P(ThroughSquid, CredentialsRoundTrip) {
-    CDownload d;
+    ProxySettings found;
+    found.LoadProxySettings(origin.http());
+    CDownload d(found);
     ProxySettings discovered;
     d.GetProxySettings(&discovered);
     ASSERT_NE(discovered.host, nullptr);
@@ -106,9 +108,10 @@ TEST(ThroughSquidNtlm, HandshakeNeedsCredentials) {
     Origin origin(home.path());
     auto proxy = SquidProxy::Start(SquidAuth::Ntlm);
     ASSERT_TRUE(proxy) << SquidProxy::LastError();
-    ASSERT_TRUE(testsupport::WriteFirefoxProxyPrefs(home.path(), "127.0.0.1", proxy->port()));
-
-    CDownload d;
+    ProxySettings settings;
+    settings.SetHost("127.0.0.1");
+    settings.port = static_cast<uint32_t>(proxy->port());
+    CDownload d(settings);
     std::vector<char> body;
     EXPECT_EQ(d.DownloadToBuffer(origin.http(), body), CDownload::DOWNLOAD_AUTH_REQUIRED);
     EXPECT_EQ(d.GetProxyAuthText(), "");  // NTLM offered, no challenge message yet
@@ -132,8 +135,10 @@ TEST(ThroughNtlmProxy, DomainOfTheChallengeBecomesTheText) {
         return true;
     });
     ProxyHome home;
-    ASSERT_TRUE(testsupport::WriteFirefoxProxyPrefs(home.path(), "127.0.0.1", ntlmProxy.port()));
-    CDownload d;
+    ProxySettings settings;
+    settings.SetHost("127.0.0.1");
+    settings.port = static_cast<uint32_t>(ntlmProxy.port());
+    CDownload d(settings);
     d.SetProxyCredentials("bob:wrong");
     std::vector<char> body;
     EXPECT_EQ(d.DownloadToBuffer("http://127.0.0.1:9/page", body), CDownload::DOWNLOAD_AUTH_REQUIRED);

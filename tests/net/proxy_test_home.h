@@ -1,6 +1,9 @@
 #pragma once
 // A private HOME with no proxy variables, a plain log under it, and the
-// environment put back afterwards.
+// environment put back afterwards. GnomeTool puts a stand-in gconftool-2
+// alone on PATH.
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,8 +20,9 @@
 class ProxyHome {
 public:
     ProxyHome() {
-        for (const char* name : {"HOME", "PATH", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                 "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+        for (const char* name :
+             {"HOME", "PATH", "XDG_CONFIG_HOME", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+              "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP"}) {
             const char* v = getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
             if (std::string(name) != "HOME" && std::string(name) != "PATH") unsetenv(name);
@@ -28,11 +32,22 @@ public:
     }
     ~ProxyHome() {
         LogInit("", false, false);
-        ProxySettings::RestoreGnomeCommand();
         for (const auto& [name, value] : saved_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 
     const std::string& path() const { return dir_.path(); }
+
+    // gconftool-2 prints output (null: there is none to start).
+    void GnomeTool(const char* output) const {
+        MakeFolder("bin");
+        unlink((dir_.path() + "/bin/gconftool-2").c_str());
+        if (output) {
+            Put("gconftool.out", output);
+            testsupport::WriteFile(dir_.path() + "/bin/gconftool-2",
+                                   "#!/bin/sh\nexec /bin/cat \"$HOME/gconftool.out\"\n", 0755);
+        }
+        Set("PATH", dir_.path() + "/bin");
+    }
     void Set(const char* name, const std::string& value) const { setenv(name, value.c_str(), 1); }
 
     // Writes a file under HOME, making its folders.
@@ -54,6 +69,12 @@ public:
     }
 
     std::string Log() const { return testsupport::ReadFile(dir_.path() + "/ZEL/proxy-test.log"); }
+    // What the last discovery found, as its one line says.
+    std::string Found() const {
+        const std::string log = Log();
+        const size_t line = log.rfind(" Proxy: ");
+        return line == std::string::npos ? "" : log.substr(line + 8, log.find('\r', line) - line - 8);
+    }
 
 private:
     testsupport::TempDir dir_{"sa-home"};
