@@ -523,10 +523,14 @@ std::string CleanHost(const std::string& given, uint32_t& port) {
     if (scheme != std::string::npos) host.erase(0, scheme + 3);
     size_t slash = host.find('/');
     if (slash != std::string::npos) host.erase(slash);
-    // An IPv6 address keeps its colons, and its brackets for libcurl.
-    if (!host.empty() && host[0] == '[' && host.back() == ']' &&
-        host.find_first_of(" \t") == std::string::npos)
-        return host;
+    // An IPv6 address keeps its colons, and its brackets for libcurl; any
+    // other text in brackets is no host libcurl could reach.
+    if (!host.empty() && host[0] == '[') {
+        const size_t close = host.find(']');
+        const bool literal = close == host.size() - 1 && close > 1 &&
+                             host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == close;
+        return literal ? host : std::string();
+    }
     size_t colon = host.rfind(':');
     if (colon != std::string::npos && colon + 1 < host.size() &&
         host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
