@@ -543,6 +543,8 @@ std::string CleanHost(const std::string& given, uint32_t& port) {
     }
     size_t space = host.rfind(' ');
     if (space != std::string::npos) host.erase(0, space + 1);
+    // A bracket left over from a mangled address is no host either.
+    if (host.find_first_of("[]") != std::string::npos) return std::string();
     return host;
 }
 
