@@ -7,7 +7,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <regex>
 #include <set>
 #include <string>
 
@@ -20,29 +19,21 @@
 using testsupport::TempDir;
 
 TEST(HostIdentity, AddressOfANonLoopbackInterfaceWithIPv4) {
-    // The kernel's other road: non-loopback interfaces with IPv4, their address in /sys.
-    std::set<std::string> expected;
+    std::set<std::string> expected;  // the kernel's own word, from /sys
     struct ifaddrs* list = nullptr;
     ASSERT_EQ(0, getifaddrs(&list));
     for (struct ifaddrs* a = list; a; a = a->ifa_next) {
         if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK)) continue;
         std::string mac = testsupport::ReadFile(std::string("/sys/class/net/") + a->ifa_name + "/address");
-        mac.erase(mac.find_last_not_of(" \n") + 1);
-        if (!mac.empty()) expected.insert(mac + ":");
+        if (mac.size() > 1) expected.insert(mac.substr(0, mac.size() - 1) + ":");
     }
     freeifaddrs(list);
-
     char text[32];
     memset(text, '#', sizeof text);
-    text[31] = 0;
     ASSERT_EQ(!expected.empty(), GetMacAddress(text));
-    if (expected.empty()) {
-        EXPECT_EQ(std::string(31, '#'), text) << "buffer must stay as it was";
-        return;
-    }
-    EXPECT_TRUE(std::regex_match(text, std::regex("([0-9a-f]{2}:){6}"))) << text;
-    EXPECT_EQ('#', text[19]) << "writes no more than 19 bytes";
-    EXPECT_TRUE(expected.count(text)) << text;
+    EXPECT_EQ(expected.empty() ? '#' : 0, text[18]) << "writes no more than 19 bytes";
+    EXPECT_EQ('#', text[19]);
+    EXPECT_TRUE(expected.empty() || expected.count(text)) << text;
 }
 
 namespace {
@@ -87,26 +78,24 @@ protected:
 
 }  // namespace
 
-TEST_F(SessionManagerTest, LiveSocketOfOurUserGivesFourAddresses) {
-    for (const std::string& name : {std::string("x11"), DeadPid(), me}) MakeSocket(dir / name);
-    ASSERT_TRUE(FindSessionManager(user, manager, folder.c_str()));
-    EXPECT_EQ(getpwuid(getuid())->pw_name, user);
-    EXPECT_EQ(Expected(folder, me), manager);
-}
-
-TEST_F(SessionManagerTest, StaleForeignPlantedAndMissingEntriesAreSkipped) {
+TEST_F(SessionManagerTest, OnlyALiveSocketOfOurUserIsTaken) {
     MakeSocket(dir / DeadPid());
     MakeSocket(dir / "x11");
     ASSERT_TRUE(testsupport::WriteFile(dir / "1", "a plain file, not a socket"));
     ASSERT_EQ(0, symlink((dir / "x11").c_str(), (dir / me).c_str()));
     EXPECT_FALSE(FindSessionManager(user, manager, folder.c_str()));
+    ASSERT_EQ(0, unlink((dir / me).c_str()));
+    MakeSocket(dir / me);
     if (geteuid() == 0) {
         // Another user's socket for a live process: not ours to join.
-        ASSERT_EQ(0, unlink((dir / me).c_str()));
-        MakeSocket(dir / me);
         ASSERT_EQ(0, lchown((dir / me).c_str(), 65534, 65534));
         EXPECT_FALSE(FindSessionManager(user, manager, folder.c_str()));
+        ASSERT_EQ(0, lchown((dir / me).c_str(), geteuid(), getegid()));
     }
+    EXPECT_EQ(user + manager, "unchangedunchanged");
+    ASSERT_TRUE(FindSessionManager(user, manager, folder.c_str()));
+    EXPECT_EQ(getpwuid(getuid())->pw_name, user);
+    EXPECT_EQ(Expected(folder, me), manager);
     EXPECT_EQ("", log.Text());
 
     const std::string missing = dir / "none/";
@@ -114,6 +103,4 @@ TEST_F(SessionManagerTest, StaleForeignPlantedAndMissingEntriesAreSkipped) {
     EXPECT_NE(std::string::npos,
               log.Text().find(" Unable to open folder [" + missing + "]: No such file or directory\r\n"))
         << log.Text();
-    EXPECT_EQ("unchanged", user);
-    EXPECT_EQ("unchanged", manager);
 }
