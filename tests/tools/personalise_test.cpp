@@ -21,28 +21,11 @@ const std::string kTool = SA_BINARY_DIR "/tools/personalise";
 TEST(Personalise, WritesTheItemsAndFlagsIntoACopyAndNothingElse) {
     testsupport::TempDir temp;
     const std::string copy = temp / "copy";
-    const auto r = testsupport::Run({kTool,
-                                     kLauncher,
-                                     copy,
-                                     "--url",
-                                     "http://127.0.0.1:8/velmoran/",
-                                     "--lang",
-                                     "de",
-                                     "--owner",
-                                     "77",
-                                     "--code",
-                                     "12 34",
-                                     "--ac",
-                                     "4242",
-                                     "--title",
-                                     "A B",
-                                     "--cownerid",
-                                     "77__site",
-                                     "--session-enabled",
-                                     "0",
-                                     "--auto-remove",
-                                     "1"},
-                                    30000);
+    // clang-format off
+    const auto r = testsupport::Run({kTool, kLauncher, copy, "--url", "http://127.0.0.1:8/velmoran/", "--lang", "de",
+        "--owner", "77", "--code", "12 34", "--ac", "4242", "--title", "A B", "--cownerid", "77__site",
+        "--session-enabled", "0", "--auto-remove", "1"}, 30000);
+    // clang-format on
     ASSERT_EQ(r.exitCode, 0) << r.output;
 
     std::string expected = ReadFile(kLauncher);
@@ -63,6 +46,7 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndWritesNothing) {
     const std::string out = temp / "out", launcher = ReadFile(kLauncher);
     ASSERT_TRUE(testsupport::WriteFile(temp / "double", launcher + launcher, 0755));
     ASSERT_EQ(testsupport::Run({kTool, kLauncher, temp / "copy", "--code", "1"}, 30000).exitCode, 0);
+    // clang-format off
     const struct {
         std::string input;
         std::vector<std::string> args;
@@ -71,17 +55,17 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndWritesNothing) {
         {kLauncher, {"--title", "a)b"}, "must not contain"},
         {kLauncher, {"--code", "x(1"}, "must not contain"},
         {kLauncher, {"--title", std::string(1010, 't'), "--code", "1"}, "at most 1023"},  // 1024 with code(1)
+        {kLauncher, {"--title", std::string(1009, 'f'), "--code", "1"}, ""},  // exactly 1023 still fit
         {kLauncher, {"--auto-remove", "2"}, "0 or 1"},
         {temp / "double", {"--code", "1"}, "2 candidate"},       // which block the launcher reads is unknown
         {temp / "copy", {"--code", "1"}, "no parameter block"},  // a copy is no fresh build any more
-        {kLauncher, {"--title", std::string(1009, 'f'), "--code", "1"}, ""},  // exactly 1023 still fit
         {kLauncher, {"--url", "http://s/", "--tls", "verify"}, "need an https URL"},
         {kLauncher, {"--tls", "insecure"}, "need an https URL"},  // the launcher's default server is http
-        {kLauncher,
-         {"--url", "https://s/", "--tls", "sha256//d6qzRu9zOECb90Uez27xWltNsj0e1Md7GkYYkVoZWmN="},
-         "neither verify nor a pin"},  // 'N' leaves bits that no SHA-256 has
+        // 'N' leaves bits that no SHA-256 has
+        {kLauncher, {"--url", "https://s/", "--tls", "sha256//d6qzRu9zOECb90Uez27xWltNsj0e1Md7GkYYkVoZWmN="}, "neither verify nor a pin"},
         {kLauncher, {"--url", "https://s/", "--tls", "verify", "--pin-from", kLauncher}, "no certificate"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         std::vector<std::string> argv = {kTool, c.input, out};
