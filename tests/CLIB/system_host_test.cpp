@@ -1,40 +1,18 @@
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <set>
 #include <string>
 
-#include "HostIdentity.h"
 #include "SessionManager.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 #include "system_test_log.h"
 
 using testsupport::TempDir;
-
-TEST(HostIdentity, AddressOfANonLoopbackInterfaceWithIPv4) {
-    std::set<std::string> expected;  // the kernel's own word, from /sys
-    struct ifaddrs* list = nullptr;
-    ASSERT_EQ(0, getifaddrs(&list));
-    for (struct ifaddrs* a = list; a; a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK)) continue;
-        std::string mac = testsupport::ReadFile(std::string("/sys/class/net/") + a->ifa_name + "/address");
-        if (mac.size() > 1) expected.insert(mac.substr(0, mac.size() - 1) + ":");
-    }
-    freeifaddrs(list);
-    char text[32];
-    memset(text, '#', sizeof text);
-    ASSERT_EQ(!expected.empty(), GetMacAddress(text));
-    EXPECT_EQ(expected.empty() ? '#' : 0, text[18]) << "writes no more than 19 bytes";
-    EXPECT_EQ('#', text[19]);
-    EXPECT_TRUE(expected.empty() || expected.count(text)) << text;
-}
 
 namespace {
 

@@ -16,14 +16,9 @@
 
 namespace {
 
-struct Release {
-    const char* arch;
-    const char* elfClass;
-    const char* machine;
-    const char* loader;
-};
-
-const Release kReleases[] = {
+const struct Release {
+    const char *arch, *elfClass, *machine, *loader;
+} kReleases[] = {
     {"x86_64", "ELF64", "Advanced Micro Devices X86-64", "ld-linux-x86-64.so.2"},
     {"i386", "ELF32", "Intel 80386", "ld-linux.so.2"},
     {"arm64", "ELF64", "AArch64", "ld-linux-aarch64.so.1"},
