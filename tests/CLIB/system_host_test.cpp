@@ -10,6 +10,7 @@
 #include "SessionManager.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "UniqueFd.h"
 #include "system_test_log.h"
 
 using testsupport::TempDir;
@@ -18,14 +19,12 @@ namespace {
 
 // A Unix socket at path, as a session manager leaves it.
 void MakeSocket(const std::string& path) {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
+    const UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
     struct sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
     ASSERT_LT(path.size(), sizeof addr.sun_path);
     memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr));
-    close(fd);
+    ASSERT_EQ(0, bind(fd.get(), reinterpret_cast<struct sockaddr*>(&addr), sizeof addr));
 }
 
 // A process number with no process behind it.
@@ -44,19 +43,13 @@ std::string Expected(const std::string& folder, const std::string& name) {
            ",local/unix:" + s;
 }
 
-class SessionManagerTest : public ::testing::Test {
-protected:
-    PlainLog log;
-    TempDir dir{"ice"};
-    std::string folder = dir.path() + "/";
-    std::string me = std::to_string(getpid());
-    std::string user = "unchanged";
-    std::string manager = "unchanged";
-};
-
 }  // namespace
 
-TEST_F(SessionManagerTest, OnlyALiveSocketOfOurUserIsTaken) {
+TEST(SessionManager, OnlyALiveSocketOfOurUserIsTaken) {
+    PlainLog log;
+    TempDir dir{"ice"};
+    const std::string folder = dir.path() + "/", me = std::to_string(getpid());
+    std::string user = "unchanged", manager = "unchanged";
     MakeSocket(dir / DeadPid());
     MakeSocket(dir / "x11");
     ASSERT_TRUE(testsupport::WriteFile(dir / "1", "a plain file, not a socket"));
