@@ -1,47 +1,18 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "ApplicationSettings.h"
 #include "File_Utils.h"
 #include "Subprocess.h"
 #include "TempDir.h"
-#include "UniqueFd.h"
 #include "system_test_log.h"
 
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
-
-TEST(FileTests, ReadAtAndZipMagic) {
-    TempDir dir;
-    const std::string file = dir / "digits";
-    ASSERT_TRUE(WriteFile(file, "0123456789"));
-    // ReadAt: negative offsets count from the end, count 0 reads all, the position stays.
-    const UniqueFd fd(open(file.c_str(), O_RDONLY));
-    ASSERT_EQ(3, lseek(fd.get(), 3, SEEK_SET));
-    const struct {
-        int64_t offset;
-        size_t count;
-        const char* read;
-    } cases[] = {{5, 3, "567"}, {-4, 4, "6789"}, {0, 0, "0123456789"}, {8, 10, "89"}, {-11, 1, nullptr}};
-    for (const auto& c : cases) {
-        char buffer[32] = {};
-        size_t got = 99;
-        EXPECT_EQ(ReadAt(fd.get(), buffer, c.offset, c.count, &got), c.read != nullptr) << c.offset;
-        EXPECT_EQ(c.read ? c.read : "", std::string(buffer, c.read ? got : 0));
-    }
-    EXPECT_EQ(3, lseek(fd.get(), 0, SEEK_CUR));
-
-    const std::pair<std::string, bool> zips[] = {
-        {"", false}, {"P", false}, {"PK", true}, {std::string("PK\0\0junk", 8), true}, {"pk\3\4", false}};
-    for (const auto& [content, zip] : zips) {
-        ASSERT_TRUE(WriteFile(dir / "z", content));
-        EXPECT_EQ(zip, IsZipFile((dir / "z").c_str())) << content;
-    }
-}
 
 // A real archive made by the zip command: unpacked over what is there, the
 // archive kept private; what is no archive is refused before unzip runs.
@@ -73,4 +44,18 @@ TEST(FileTests, UnzipReplacesAndRefuses) {
         << log.Text();
     EXPECT_NE(log.Text().find(" ERROR: Unzipping Failed! " + broken + " into " + none + "\r\n"),
               std::string::npos);
+}
+
+TEST(FileTests, SelfPathAndLongLinks) {
+    EXPECT_EQ(access((SelfPath() + "/system_utils_test").c_str(), X_OK), 0) << SelfPath();
+    TempDir dir;
+    for (std::size_t length : {511u, 512u, 513u, 1500u}) {
+        // A target of exactly `length` characters ("/d/d/.../e/x"); it need not exist.
+        std::string folder = "/";
+        while (folder.size() < length - 2) folder += "d/";
+        folder.resize(length - 2);
+        if (folder.back() == '/') folder.back() = 'e';
+        ASSERT_EQ(symlink((folder + "/x").c_str(), (dir / std::to_string(length)).c_str()), 0);
+        EXPECT_EQ(LinkDirectory((dir / std::to_string(length)).c_str()), folder) << length;
+    }
 }
