@@ -29,14 +29,9 @@ inline std::vector<std::string> ReadLog(const std::string& logPath, int& damaged
     std::vector<std::string> lines;
     if (!LogVerify(logPath.c_str(), report.c_str(), true, &damaged)) return lines;
     const std::string text = testsupport::ReadFile(report);
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find("\r\n", start);
-        if (end == std::string::npos) break;
-        const std::string line = text.substr(start, end - start);
-        start = end + 2;
-        if (line.size() > 25 && line[24] == ' ') lines.push_back(line.substr(25));
-    }
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        if (end - start > 25 && text[start + 24] == ' ')
+            lines.push_back(text.substr(start + 25, end - start - 25));
     return lines;
 }
 
