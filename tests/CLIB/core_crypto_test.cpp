@@ -93,6 +93,7 @@ TEST(CoreCrypto, PaddingAndLengthAreCheckedOnDecrypt) {
         const std::string cipher =
             Evp(EVP_aes_256_ecb(), std::string(key.begin(), key.end()), false, std::string(32, c.fill));
         unsigned char out[32];
+        std::memset(out, 1, sizeof out);  // what lies past 16 bytes reads as a pad of 1
         AesCipher d;
         ASSERT_EQ(d.Init(AesCipher::MODE_ECB, AesCipher::DIR_DECRYPT, key.data(), AesCipher::KEY_256), 0);
         EXPECT_EQ(d.PadDecrypt(reinterpret_cast<const unsigned char*>(cipher.data()), c.length, out),
