@@ -46,8 +46,6 @@ private:
     std::string oldHome_;
 };
 
-}  // namespace
-
 // Arguments reach the program as they are; what cannot be executed is an
 // error number, not a shell's exit status; a bounded read ends a silent child.
 TEST(ChildProcess, ArgumentVectorsExecFailuresAndBoundedReads) {
@@ -124,8 +122,6 @@ TEST(FileTests, UnzipReplacesAndRefuses) {
               std::string::npos)
         << log.Text();
 }
-
-namespace {
 
 // A Unix socket at path, as a session manager leaves it.
 void MakeSocket(const std::string& path) {

@@ -2,6 +2,7 @@
 // Shared pieces of the launcher tests: the parameter block, the private HOME,
 // the decrypted log.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,16 +37,13 @@ inline std::vector<std::string> ReadLog(const std::string& logPath, int& damaged
 }
 
 inline int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    int n = 0;
-    for (const auto& line : lines)
-        if (line.rfind(prefix, 0) == 0) ++n;
-    return n;
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
 inline int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i] == line) return static_cast<int>(i);
-    return -1;
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
 }
 
 inline std::string Joined(const std::vector<std::string>& lines) {

@@ -37,11 +37,9 @@ std::unique_ptr<Process> Process::Start(const std::vector<std::string>& argv,
         if (out.get() >= 0) dup2(out.get(), 1), dup2(out.get(), 2);
         for (const auto& kv : extraEnv) {
             const auto eq = kv.find('=');
-            if (eq == std::string::npos) continue;
-            if (eq + 1 == kv.size())
-                unsetenv(kv.substr(0, eq).c_str());
-            else
-                setenv(kv.substr(0, eq).c_str(), kv.c_str() + eq + 1, 1);
+            if (eq != std::string::npos && eq + 1 == kv.size()) unsetenv(kv.substr(0, eq).c_str());
+            if (eq != std::string::npos && eq + 1 < kv.size())
+                setenv(kv.substr(0, eq).c_str(), &kv[eq + 1], 1);
         }
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
