@@ -27,23 +27,12 @@ using testsupport::WriteFile;
 
 namespace {
 
-// A private HOME with a plain log for the duration of a test; HOME is put back after.
-class PlainLog {
-public:
-    PlainLog() : hadHome_(getenv("HOME") != nullptr), oldHome_(hadHome_ ? getenv("HOME") : "") {
-        setenv("HOME", home_.path().c_str(), 1);
-        LogInit("system-test.log", false, true);
-    }
-    ~PlainLog() {
-        LogInit("", false, true);
-        hadHome_ ? setenv("HOME", oldHome_.c_str(), 1) : unsetenv("HOME");
-    }
-    std::string Text() const { return ReadFile(home_.path() + "/ZEL/system-test.log"); }
-
-private:
-    TempDir home_{"sa-log"};
-    bool hadHome_;
-    std::string oldHome_;
+// A private HOME with a plain log for the duration of a test.
+struct PlainLog {
+    TempDir home{"sa-log"};
+    PlainLog() { setenv("HOME", home.path().c_str(), 1), LogInit("system-test.log", false, true); }
+    ~PlainLog() { LogInit("", false, true); }
+    std::string Text() const { return ReadFile(home / "ZEL/system-test.log"); }
 };
 
 // Arguments reach the program as they are; what cannot be executed is an
