@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include "FakeUserInterface.h"
 #include "LauncherTestSupport.h"
 #include "TempDir.h"
+#include "UniqueFd.h"
 #include "demo_server.h"
 
 using namespace launchertest;
@@ -196,13 +199,28 @@ TEST_F(SessionTest, ClientIsStartedOnlyWhenItIsOursAndExecutable) {
     LogInit("", false, true);
 }
 
+// The reader is held on the log's lock while the signals fill its pipe, and let go only once the
+// stop has met the full pipe (its thread sleeps in a wait): the stop byte must still arrive.
 TEST_F(SessionTest, SignalReaderStopsWithItsPipeFullOfPendingSignals) {
-    LogInit("flood.log", false, true);  // a slow reader: every signal is a line
+    LogInit("flood.log", false, true);
+    LogWrite("flood");
+    UniqueFd held(open((home_ + "/ZEL/flood.log").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     InstallSignalHandling();
-    for (int i = 0; i < 200000; ++i) raise(SIGTERM);
+    for (int i = 0; i < 100000; ++i) raise(SIGTERM);
+    auto stopper = std::make_shared<std::atomic<pid_t>>(0);
     auto stopped = std::make_shared<std::atomic<bool>>(false);
-    std::thread([stopped] { RemoveSignalHandling(), *stopped = true; }).detach();
-    EXPECT_TRUE(WaitFor([&] { return stopped->load(); }, 20000)) << "the stop byte was lost";
+    std::thread([stopper, stopped] {
+        *stopper = gettid(), RemoveSignalHandling(), *stopped = true;
+    }).detach();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const std::string stat = ReadFile("/proc/self/task/" + std::to_string(stopper->load()) + "/stat");
+            return *stopper != 0 && stat.find(") S ") != std::string::npos;
+        },
+        10000));
+    held.Reset();
+    EXPECT_TRUE(WaitFor([&] { return stopped->load(); }, 60000)) << "the stop byte was lost";
     LogInit("", false, true);
 }
 
