@@ -1,7 +1,5 @@
-# sa_add_gtest(<name> LABEL <label> [TIMEOUT <s>, default 60] SOURCES <files...> LIBS <targets...>): one
-# GoogleTest program whose cases become ctest tests with the label and time limit; its main
-# (tests/support/TestMain.cpp) also answers as the proxy discovery's helper. SA_ONLY_UNIT_TESTS makes
-# only unit tests; callers check if(TARGET name).
+# sa_add_gtest(<name> LABEL <label> [TIMEOUT <s>, default 60] SOURCES <files...> LIBS <targets...>): its cases
+# become ctest tests; with SA_ONLY_UNIT_TESTS only unit tests are made (callers check if(TARGET name)).
 function(sa_add_gtest name)
   cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(SA_ONLY_UNIT_TESTS AND NOT T_LABEL STREQUAL "unit")

@@ -13,7 +13,6 @@ struct Script {
     int closeStatusAfterMs = -1;  // the user ends the status window after this long (-1: never)
 };
 
-// Forgets all calls and takes a new script.
 void Reset(Script script = {});
 // The calls starting with prefix, prefix cut off: "AskSessionCode", "AskProxyCredentials:<message>",
 // "ShowStatusWindow", "StatusWindowEnded", "SetStatusText:<text>", "Close".

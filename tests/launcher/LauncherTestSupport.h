@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the launcher tests: the parameter block, the private HOME,
-// the decrypted log.
+// Shared pieces of the launcher tests: the parameter block and the decrypted log.
 
 #include <algorithm>
 #include <cstring>

@@ -99,7 +99,7 @@ TEST_F(ParameterBlockTest, TlsItemGivesThePolicyOrAMisconfiguredCopyThatAsksNoth
         {"URL(HTTPS://s/)TLS(verify)", TlsPolicy::TLS_VERIFY, ""},
         {https + "tls(" + pin + ";" + backup + ")", TlsPolicy::TLS_PINNED, pin + ";" + backup},
         {"url(http://s/)tls(verify)", kMisconfigured, ""}, {"tls(verify)", kMisconfigured, ""},  // default: http
-        {https + "tls(Verify)", kMisconfigured, ""}, {https + "tls(verify;" + pin + ")", kMisconfigured, ""},
+        {https + "tls(verify;" + pin + ")", kMisconfigured, ""},
         {https + "tls(" + pin + ";)", kMisconfigured, ""}, {https + "tls(" + pin.substr(0, 51) + ")", kMisconfigured, ""},
         {https + "tls(" + pin.substr(0, 50) + "N=)", kMisconfigured, ""},
         {https + "tls(sha1//" + pin.substr(8) + ")", kMisconfigured, ""},

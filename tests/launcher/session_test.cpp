@@ -172,15 +172,12 @@ TEST_F(SessionTest, Scenarios) {
 // The last check before the start: our own regular file, group and others not writing, really executed.
 TEST_F(SessionTest, ClientIsStartedOnlyWhenItIsOursAndExecutable) {
     LogInit("launch.log", false, true);
-    const struct {
-        unsigned mode;
-        bool foreign;
-        std::string logged;
-    } cases[] = {
+    // clang-format off
+    const struct { unsigned mode; bool foreign; std::string logged; } cases[] = {
         {0777, false, "Successfully launched RC client [%]"},
         {0644, false, "Cannot execute % - Error (13) - Permission denied"},
-        {0755, true, "Cannot execute % - Error (1) - Operation not permitted"},
-    };
+        {0755, true, "Cannot execute % - Error (1) - Operation not permitted"}};
+    // clang-format on
     for (const auto& c : cases) {
         if (c.foreign && geteuid() != 0) continue;
         ac_ = std::to_string(c.mode) + c.logged[0];
@@ -208,19 +205,16 @@ TEST_F(SessionTest, SignalReaderStopsWithItsPipeFullOfPendingSignals) {
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     InstallSignalHandling();
     for (int i = 0; i < 100000; ++i) raise(SIGTERM);
-    auto stopper = std::make_shared<std::atomic<pid_t>>(0);
-    auto stopped = std::make_shared<std::atomic<bool>>(false);
-    std::thread([stopper, stopped] {
-        *stopper = gettid(), RemoveSignalHandling(), *stopped = true;
-    }).detach();
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            const std::string stat = ReadFile("/proc/self/task/" + std::to_string(stopper->load()) + "/stat");
-            return *stopper != 0 && stat.find(") S ") != std::string::npos;
-        },
-        10000));
+    auto stopper = std::make_shared<std::atomic<pid_t>>(0);  // its thread, then -1 once stopped
+    std::thread([=] { *stopper = gettid(), RemoveSignalHandling(), *stopper = -1; }).detach();
+    const auto asleep = [&] {
+        return *stopper > 0 &&
+               ReadFile("/proc/self/task/" + std::to_string(*stopper) + "/stat").find(") S ") !=
+                   std::string::npos;
+    };
+    EXPECT_TRUE(WaitFor(asleep, 10000));
     held.Reset();
-    EXPECT_TRUE(WaitFor([&] { return stopped->load(); }, 60000)) << "the stop byte was lost";
+    EXPECT_TRUE(WaitFor([&] { return *stopper == -1; }, 60000)) << "the stop byte was lost";
     LogInit("", false, true);
 }
 

@@ -41,7 +41,7 @@ struct RunResult {
     std::string output;  // stdout and stderr together
 };
 
-// Runs a command to its end (killed after timeoutMs) and collects its output.
+// Runs a command to its end (killed after timeoutMs).
 RunResult Run(const std::vector<std::string>& argv, int timeoutMs,
               const std::vector<std::string>& extraEnv = {});
 
