@@ -174,9 +174,9 @@ TEST_F(SessionTest, ClientIsStartedOnlyWhenItIsOursAndExecutable) {
     LogInit("launch.log", false, true);
     // clang-format off
     const struct { unsigned mode; bool foreign; std::string logged; } cases[] = {
-        {0777, false, "Successfully launched RC client [%]"},
         {0644, false, "Cannot execute % - Error (13) - Permission denied"},
-        {0755, true, "Cannot execute % - Error (1) - Operation not permitted"}};
+        {0755, true, "Cannot execute % - Error (1) - Operation not permitted"},
+        {0777, false, "Successfully launched RC client [%]"}};  // last: a wrongly started one runs before it
     // clang-format on
     for (const auto& c : cases) {
         if (c.foreign && geteuid() != 0) continue;
