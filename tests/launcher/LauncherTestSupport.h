@@ -1,7 +1,7 @@
 #pragma once
-// Shared pieces of the launcher tests: the parameter block, the private HOME,
-// the decrypted log.
+// Shared pieces of the launcher tests: the parameter block and the decrypted log.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,28 +29,20 @@ inline std::vector<std::string> ReadLog(const std::string& logPath, int& damaged
     std::vector<std::string> lines;
     if (!LogVerify(logPath.c_str(), report.c_str(), true, &damaged)) return lines;
     const std::string text = testsupport::ReadFile(report);
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find("\r\n", start);
-        if (end == std::string::npos) break;
-        const std::string line = text.substr(start, end - start);
-        start = end + 2;
-        if (line.size() > 25 && line[24] == ' ') lines.push_back(line.substr(25));
-    }
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        if (end - start > 25 && text[start + 24] == ' ')
+            lines.push_back(text.substr(start + 25, end - start - 25));
     return lines;
 }
 
 inline int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    int n = 0;
-    for (const auto& line : lines)
-        if (line.rfind(prefix, 0) == 0) ++n;
-    return n;
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
 inline int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i] == line) return static_cast<int>(i);
-    return -1;
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
 }
 
 inline std::string Joined(const std::vector<std::string>& lines) {

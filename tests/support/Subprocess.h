@@ -12,10 +12,8 @@ namespace testsupport {
 
 class Process {
 public:
-    // Starts argv[0] (looked up in PATH) with the current environment plus
-    // extraEnv ("NAME=value"; "NAME=" with nothing after '=' removes NAME).
-    // stdout and stderr go to logFile when given, else to /dev/null.
-    // Returns null when the fork fails.
+    // Starts argv[0] (from PATH) with the environment plus extraEnv ("NAME=value"; "NAME=" removes
+    // NAME), stdout and stderr to logFile or /dev/null; null when the fork fails.
     static std::unique_ptr<Process> Start(const std::vector<std::string>& argv,
                                           const std::vector<std::string>& extraEnv = {},
                                           const std::string& logFile = "");
@@ -38,12 +36,12 @@ private:
 };
 
 struct RunResult {
-    int exitCode = -1;      // exit status, or 128 + signal
-    bool timedOut = false;  // killed after timeoutMs
-    std::string output;     // stdout and stderr together
+    int exitCode = -1;  // exit status, or 128 + signal
+    bool timedOut = false;
+    std::string output;  // stdout and stderr together
 };
 
-// Runs a command to its end (killed after timeoutMs) and collects its output.
+// Runs a command to its end (killed after timeoutMs).
 RunResult Run(const std::vector<std::string>& argv, int timeoutMs,
               const std::vector<std::string>& extraEnv = {});
 

@@ -2,22 +2,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <vector>
 
 namespace testsupport {
 
 TempDir::TempDir(const std::string& prefix) {
     const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
+    std::string path = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (mkdtemp(path.data())) path_ = path;
 }
 
 TempDir::~TempDir() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace testsupport
