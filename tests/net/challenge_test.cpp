@@ -1,0 +1,115 @@
+// Authentication challenges: real header sections, published NTLM messages,
+// and NTLM messages that lie about their sizes.
+
+#include <gtest/gtest.h>
+
+#include "ProxyAuthChallenge.h"
+#include "ProxyHome.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using A = ProxyAuthChallenge;
+using testsupport::ProxyHome;
+
+std::string Narrow(const WChar* text) {
+    std::string out;
+    for (; text && *text; ++text) out.push_back(static_cast<char>(*text & 0xFF));
+    return out;
+}
+
+std::string Base64(const Bytes& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k) v = (v << 8) | (k < n ? bytes[i + k] : 0);
+        for (size_t k = 0; k <= n; ++k) out.push_back(kAlphabet[(v >> (18 - 6 * k)) & 63]);
+        out.append(3 - n, '=');
+    }
+    return out;
+}
+
+void Put(Bytes& m, size_t at, uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) m[at + i] = (v >> (8 * i)) & 0xFF;
+}
+
+// A CHALLENGE_MESSAGE: the 48-byte fixed part, then AV pairs {id, UTF-16 value};
+// then a field at some offset overwritten, and the whole cut to a length.
+Bytes Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs, size_t at = 0, uint32_t value = 0,
+                int size = 0, size_t length = SIZE_MAX) {
+    Bytes m = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 2};
+    m.resize(48);
+    Put(m, 44, 48, 4);
+    for (const auto& [id, text] : pairs) {
+        m.insert(m.end(), {static_cast<uint8_t>(id), 0, static_cast<uint8_t>(text.size() * 2), 0});
+        for (char c : text) m.insert(m.end(), {static_cast<uint8_t>(c), 0});
+    }
+    if (size) Put(m, at, value, size);
+    m.resize(std::min(length, m.size()));
+    return m;
+}
+
+}  // namespace
+
+TEST(ChallengeHeaders, RealSectionsAndPreferenceOrder) {
+    const auto section = [](const std::string& lines) { return "HTTP/1.1 407 x\r\n" + lines + "\r\n\r\n"; };
+    const struct {
+        std::string text;
+        uint32_t type;
+        const char* challengeText;
+    } cases[] = {
+        {ProxyHome::Fixture("http-auth/moodle-squid27-407-basic-then-200.http"), A::AUTH_BASIC,
+         "Squid proxy-caching web server"},
+        {ProxyHome::Fixture("http-auth/pubnub-407-digest-qop.http"), A::AUTH_DIGEST, "testrealm@host.com"},
+        {ProxyHome::Fixture("http-auth/curl-test2056-401-negotiate-only.http"), A::AUTH_NONE, ""},
+        {ProxyHome::Fixture("http-auth/curl-test209-407-ntlm-type2-CC.http"), A::AUTH_NTLM_CHALLENGE, "CC"},
+        {section("Proxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"Corp\""), A::AUTH_BASIC,
+         "Corp"},
+        {section("WWW-AUTHENTICATE: BASIC REALM=\"Intranet Zone\""), A::AUTH_BASIC, "Intranet Zone"},
+        {section("Proxy-Authenticate: Digest realm=\"d\"\r\nProxy-Authenticate: NTLM"), A::AUTH_NTLM, ""},
+        // No blank line, or a challenge only in a later section: none.
+        {"HTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"A\"\r\n", A::AUTH_NONE, ""},
+        {"HTTP/1.1 200 OK\r\n\r\n" + section("Proxy-Authenticate: Basic realm=\"L\""), A::AUTH_NONE, ""},
+    };
+    for (const auto& c : cases) {
+        A parser;
+        EXPECT_EQ(parser.ParseChallenge(c.text.data(), c.text.size()), c.type) << c.text;
+        EXPECT_EQ(Narrow(parser.GetChallengeText()), c.challengeText) << c.text;
+    }
+}
+
+// Each message after the published one with domain "CC": one that lies
+// about its sizes must leave that text alone (asan also sees that nothing
+// past the decoded bytes is read).
+TEST(NtlmChallenge, DomainsOfPublishedBuiltAndLyingMessages) {
+    const struct {
+        std::string base64;
+        bool ok;
+        const char* text;
+    } cases[] = {
+        {ProxyHome::Fixture("ntlm/ms-nlmp-4.2.4.3-Domain.b64"), true, "Domain"},
+        {Base64(Challenge({{1, "SERVER"}, {2, "WORKGROUP"}, {0, ""}})), true, "WORKGROUP"},
+        {Base64(Challenge({{2, "EDGE"}})), true, "EDGE"},          // ends with the message
+        {Base64(Challenge({{0, ""}, {2, "OTHER"}})), true, "CC"},  // none after the end of the list
+        {Base64(Challenge({{1, "a"}, {3, "b"}, {4, "c"}, {1, "d"}, {2, "TOOLATE"}})), true,
+         "CC"},                                                      // none: the walk stops after four
+        {Base64(Challenge({{2, "X"}}, 50, 0xFFFF, 2)), true, "CC"},  // a pair far longer than the message
+        {Base64(Challenge({{2, "EVIL"}}, 50, 9, 2)), true, "CC"},    // one byte longer
+        {Base64(Challenge({{2, "EVIL"}}, 44, 0xFFFFFFFE, 4)), true, "CC"},  // offset wraps when added to
+        {Base64(Challenge({{2, "EVIL"}}, 44, 57, 4)), true, "CC"},  // fewer than 4 bytes left for a pair
+        {Base64(Challenge({{1, "S"}, {2, "EVIL"}}, 50, 0xFFF0, 2)), true,
+         "CC"},                                                        // a pair walked past jumps out
+        {Base64(Challenge({{2, "EVIL"}}, 0, 0, 0, 46)), false, "CC"},  // the offset field cut short
+        {Base64(Challenge({{2, "EVIL"}}, 8, 3, 1)), false, "CC"},      // not a type 2 message
+        {Base64(Challenge({{2, "EVIL"}}, 7, 'X', 1)), false, "CC"},    // signature
+        {"!!!!", false, "CC"},
+    };
+    for (const auto& k : cases) {
+        A c;
+        ASSERT_TRUE(c.ParseNtlmChallenge(ProxyHome::Fixture("ntlm/curl-test209-CC.b64").c_str()));
+        EXPECT_EQ(c.ParseNtlmChallenge(k.base64.c_str()), k.ok) << k.base64;
+        EXPECT_EQ(Narrow(c.GetChallengeText()), k.text) << k.base64;
+    }
+}

@@ -1,0 +1,239 @@
+// The transfer client against real loopback servers: how it reads what a
+// server answers, what it sends, where it writes, and the proxy round trips
+// through real squid.
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "Download.h"
+#include "LoopbackServer.h"
+#include "ProxyHome.h"
+#include "SquidProxy.h"
+
+using namespace testsupport;
+using D = CDownload;
+
+namespace {
+
+std::string Str(const std::vector<char>& v) { return std::string(v.begin(), v.end()); }
+
+// What the server does after sending a path's bytes.
+enum class Then { Keep, Reset, Silence };
+
+struct Answer {
+    const char* url;  // a path on the server, or a whole URL
+    std::string response;
+    Then then;
+    D::DownloadReturnCode result;
+    std::string body = "", errorText = "", authText = "";
+};
+
+std::string Status(const std::string& line, const std::string& headers = "") {
+    return "HTTP/1.1 " + line + "\r\n" + headers + "Content-Length: 0\r\n\r\n";
+}
+
+}  // namespace
+
+// One object through every answer in turn: no text of an earlier answer may
+// stay with a later one, and no proxy login may reach the server.
+TEST(Download, ServerAnswers) {
+    ProxyHome home;
+    const std::string kAuth = "Authentication required. Can not continue";
+    const Answer answers[] = {
+        {"", "", Then::Keep, D::DOWNLOAD_BAD_PARAMETERS},
+        {"/ok", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello body", Then::Keep, D::DOWNLOAD_OK,
+         "hello body"},
+        {"/moved", Status("302 Found", "Location: /ok\r\n"), Then::Keep, D::DOWNLOAD_FAILED, "",
+         "Could not perform download"},
+        {"/forbidden", Status("403 Forbidden"), Then::Keep, D::DOWNLOAD_FORBIDDEN, "",
+         "Could not perform download: Forbidden. This may be caused by not having detected environment proxy "
+         "settings correctly"},
+        {"/basic", Status("401 x", "WWW-Authenticate: Basic realm=\"Support Portal\"\r\n"), Then::Keep,
+         D::DOWNLOAD_AUTH_REQUIRED, "", kAuth, "Support Portal"},
+        {"/ok", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello body", Then::Keep, D::DOWNLOAD_OK,
+         "hello body"},
+        {"/digest",
+         Status("401 x",
+                "WWW-Authenticate: Digest realm=\"digest@portal\", qop=\"auth\", nonce=\"dcd98b\"\r\n"),
+         Then::Keep, D::DOWNLOAD_AUTH_REQUIRED, "", kAuth, "digest@portal"},
+        {"/ntlm",
+         Status("401 x", "WWW-Authenticate: NTLM " + ProxyHome::Fixture("ntlm/curl-test209-CC.b64") + "\r\n"),
+         Then::Keep, D::DOWNLOAD_AUTH_REQUIRED, "", kAuth, "CC"},
+        // Broken after the status line: no length announced, what came is the
+        // body; fewer bytes than announced is no success; nothing at all: no status.
+        {"/whole", "HTTP/1.1 200 OK\r\n\r\npartial but whole", Then::Reset, D::DOWNLOAD_OK,
+         "partial but whole", "Recv failure"},
+        {"/cut", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly this", Then::Reset,
+         D::DOWNLOAD_TRANSFER_ERROR, "", "Recv failure"},
+        {"/reset", "", Then::Reset, D::DOWNLOAD_FATAL, "", "Impossible to determine response status"},
+        {"/silent", "", Then::Silence, D::DOWNLOAD_TIMEOUT, "", "Operation timed out"},
+        {"http://127.0.0.1:1/", "", Then::Keep, D::DOWNLOAD_FAILED, "", "Failed to connect"},
+    };
+    RawServer server([&](int fd, const std::string& request, const std::atomic<bool>& stopping) {
+        for (const Answer& a : answers) {
+            if (request.rfind(std::string("GET ") + a.url + " ", 0) != 0) continue;
+            SendAll(fd, a.response);
+            if (a.then == Then::Keep) return true;
+            // Reset only once the client has the bytes: none may be lost with the connection.
+            WaitFor(
+                [fd] {
+                    int queued = 1;
+                    return ioctl(fd, SIOCOUTQ, &queued) == 0 && queued == 0;
+                },
+                5000);
+            const linger reset{1, 0};
+            if (a.then == Then::Reset)
+                return setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset)), false;
+            return WaitFor([&] { return stopping.load(); }, 10000), false;
+        }
+        return false;
+    });
+    D d(1);
+    d.SetProxyCredentials("alice:secret");
+    for (const Answer& a : answers) {
+        SCOPED_TRACE(a.url);
+        std::vector<char> body{'x'};
+        EXPECT_EQ(d.DownloadToBuffer(*a.url == '/' ? server.url(a.url) : a.url, body), a.result);
+        EXPECT_EQ(Str(body), a.body);
+        EXPECT_NE(std::string(d.GetErrorText()).find(a.errorText), std::string::npos) << d.GetErrorText();
+        if (a.errorText.empty()) {
+            EXPECT_STREQ(d.GetErrorText(), "");
+        }
+        if (!a.authText.empty()) {
+            EXPECT_EQ(d.GetProxyAuthText(), a.authText);
+        }
+    }
+    for (const std::string& request : server.requests())
+        EXPECT_EQ(request.find("uthorization:"), std::string::npos);
+}
+
+// A POST and then a download on the same object: each request as sent.
+TEST(Download, RequestsAsSent) {
+    ProxyHome home;
+    RawServer server([](int fd, const std::string&, const std::atomic<bool>&) {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        return true;
+    });
+    D d;
+    std::vector<char> body;
+    ASSERT_EQ(d.PostToBuffer(server.url("/form"), "lUid=7&mod=1", body), D::DOWNLOAD_OK);
+    ASSERT_EQ(d.DownloadToBuffer(server.url("/page?a=1"), body), D::DOWNLOAD_OK);
+    const std::string agent =
+        "\r\nUser-Agent: Mozilla/5.0 (X11; U; Linux i686; en-US; rv:1.8.1.3) Gecko/20061201 "
+        "Firefox/2.0.0.3 (Ubuntu-feisty)\r\n";
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("POST /form HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(requests[0].find(agent), std::string::npos);
+    EXPECT_LT(requests[0].find("\r\nCache-Control: no-cache\r\n"),
+              requests[0].find("\r\nPragma: no-cache\r\n"));
+    EXPECT_EQ(requests[0].substr(requests[0].size() - 16), "\r\n\r\nlUid=7&mod=1");
+    EXPECT_EQ(requests[1].rfind("GET /page?a=1 HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(requests[1].find(agent), std::string::npos);
+    EXPECT_NE(requests[1].find("\r\nPragma: no-cache\r\n"), std::string::npos);
+    EXPECT_EQ(requests[1].find("Cache-Control"), std::string::npos);
+    EXPECT_EQ(requests[1].substr(requests[1].size() - 4), "\r\n\r\n");
+}
+
+// Proxy variables alone, or a port without a host, mean a direct connection.
+TEST(Download, NoProxyHostMeansDirect) {
+    ProxyHome home;
+    RawServer origin([](int fd, const std::string&, const std::atomic<bool>&) {
+        return SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), true;
+    });
+    RawServer proxy([](int fd, const std::string&, const std::atomic<bool>&) {
+        return SendAll(fd, Status("403 Forbidden")), true;
+    });
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "ALL_PROXY"}) setenv(v, proxy.url().c_str(), 1);
+    for (uint32_t port : {0, proxy.port()}) {
+        ProxySettings settings;
+        settings.port = port;
+        std::vector<char> body;
+        EXPECT_EQ(D(settings).DownloadToBuffer(origin.url(), body), D::DOWNLOAD_OK) << port;
+    }
+    EXPECT_TRUE(proxy.requests().empty());
+}
+
+// An entry another user planted in a sticky folder cannot be removed; the
+// files are then not written through it either.
+TEST(Download, FilesRefuseAnEntryTheyCannotRemove) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ProxyHome home;
+    const uid_t nobody = 65534;
+    const std::string sticky = home.path() + "/tmp", victim = home.path() + "/victim",
+                      target = sticky + "/RC_1.zip";
+    ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    ASSERT_TRUE(WriteFile(victim, "precious", 0666));
+    ASSERT_EQ(chown(victim.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(symlink(victim.c_str(), target.c_str()), 0);
+    for (bool post : {true, false}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(100);
+            D d;
+            _exit(post ? d.PostToFile("http://127.0.0.1:1/", "a=1", target)
+                       : d.DownloadToFile("http://127.0.0.1:1/", target));
+        }
+        int status = 0;
+        const bool ended = WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 20000);
+        if (!ended) kill(child, SIGKILL), waitpid(child, &status, 0);
+        EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == D::DOWNLOAD_FILE_OPEN_ERROR)
+            << status;
+        EXPECT_EQ(ReadFile(victim), "precious");
+    }
+}
+
+// A desktop whose browser names the proxy: no login, a wrong one, the right
+// one, over HTTP and through a tunnel to HTTPS. The origin sees no login.
+class ThroughSquid : public ::testing::TestWithParam<SquidAuth> {};
+
+TEST_P(ThroughSquid, LoginRoundTrip) {
+    ProxyHome home;
+    std::mutex mutex;
+    std::string seen;
+    HttpServer plain, tls(home.path());
+    for (HttpServer* s : {&plain, &tls}) {
+        (*s)->Get("/page", [&](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen += req.get_header_value("Authorization") + req.get_header_value("Proxy-Authorization");
+            res.set_content("behind the proxy", "text/plain");
+        });
+        s->Start();
+    }
+    const bool ntlm = GetParam() == SquidAuth::Ntlm;
+    auto proxy = SquidProxy::Start(GetParam(), "alice", "s3cret pass", "Support Proxy");
+    ASSERT_TRUE(proxy) << SquidProxy::LastError();
+    ASSERT_TRUE(WriteFirefoxProxyPrefs(home.path(), "127.0.0.1", proxy->port()));
+    ProxySettings found;
+    ASSERT_TRUE(found.LoadProxySettings(plain.url("/page")));
+    D d(found);
+    // ntlm_fake_auth lets any login through, but not an empty one: none is offered.
+    for (const std::string login : {"", "alice:wrong", "alice:s3cret pass"}) {
+        const bool pass = login == "alice:s3cret pass" || (ntlm && !login.empty());
+        if (!login.empty()) d.SetProxyCredentials(login);
+        for (const std::string& url : {plain.url("/page"), tls.url("/page")}) {
+            SCOPED_TRACE(url + " with '" + login + "'");
+            std::vector<char> body;
+            EXPECT_EQ(d.DownloadToBuffer(url, body), pass ? D::DOWNLOAD_OK : D::DOWNLOAD_AUTH_REQUIRED)
+                << d.GetErrorText();
+            EXPECT_EQ(Str(body), pass ? "behind the proxy" : "");
+            if (!pass) {
+                EXPECT_EQ(d.GetProxyAuthText(), ntlm ? "" : "Support Proxy");
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen, "");
+}
+
+std::string AuthName(const ::testing::TestParamInfo<SquidAuth>& info) {
+    const char* names[] = {"None", "Basic", "Digest", "Ntlm"};
+    return names[static_cast<int>(info.param)];
+}
+INSTANTIATE_TEST_SUITE_P(Auth, ThroughSquid,
+                         ::testing::Values(SquidAuth::Basic, SquidAuth::Digest, SquidAuth::Ntlm), AuthName);
