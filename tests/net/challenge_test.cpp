@@ -2,6 +2,7 @@
 // and NTLM messages that lie about their sizes.
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "ProxyAuthChallenge.h"
 #include "ProxyHome.h"
@@ -19,16 +20,9 @@ std::string Narrow(const WChar* text) {
 }
 
 std::string Base64(const Bytes& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; ++k) v = (v << 8) | (k < n ? bytes[i + k] : 0);
-        for (size_t k = 0; k <= n; ++k) out.push_back(kAlphabet[(v >> (18 - 6 * k)) & 63]);
-        out.append(3 - n, '=');
-    }
-    return out;
+    std::vector<unsigned char> out(4 * (bytes.size() / 3 + 1) + 1);
+    EVP_EncodeBlock(out.data(), bytes.data(), static_cast<int>(bytes.size()));
+    return reinterpret_cast<const char*>(out.data());
 }
 
 void Put(Bytes& m, size_t at, uint32_t v, int size) {

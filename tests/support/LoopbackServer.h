@@ -1,17 +1,13 @@
 #pragma once
-// Servers on 127.0.0.1 for the transfer client: cpp-httplib (HTTP, or HTTPS
-// with a fresh self-signed certificate) and a raw TCP server for answers no
-// ordinary server gives. Header only, for the tests that link cpp-httplib.
+// A server on 127.0.0.1 that answers as a test says, also as no ordinary
+// HTTP server would. Header only.
 
-#include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,41 +17,6 @@
 #include "UniqueFd.h"
 
 namespace testsupport {
-
-class HttpServer {
-public:
-    HttpServer() : server_(std::make_unique<httplib::Server>()) {}
-    // HTTPS with a certificate for another host name, made in dir.
-    explicit HttpServer(const std::string& dir) {
-        const auto gen =
-            Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/key.pem",
-                 "-out", dir + "/cert.pem", "-days", "2", "-subj", "/CN=support.example.test"},
-                30000);
-        EXPECT_EQ(gen.exitCode, 0) << gen.output;
-        server_ =
-            std::make_unique<httplib::SSLServer>((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str());
-        scheme_ = "https";
-    }
-    ~HttpServer() {
-        server_->stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    httplib::Server* operator->() { return server_.get(); }
-    void Start() {
-        port_ = server_->bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_->listen_after_bind(); });
-        ASSERT_TRUE(WaitFor([this] { return server_->is_running(); }, 5000));
-    }
-    std::string url(const std::string& path) const {
-        return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
-    }
-
-private:
-    std::unique_ptr<httplib::Server> server_;
-    std::string scheme_ = "http";
-    std::thread thread_;
-    int port_ = 0;
-};
 
 inline void SendAll(int fd, const std::string& data) {
     for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(data.size()); done += n)

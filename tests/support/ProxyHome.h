@@ -37,6 +37,7 @@ public:
     // A stand-in gconftool-2 alone on PATH that prints output; null: none to start.
     void GnomeTool(const char* output) const {
         std::filesystem::create_directories(dir_ / "bin");
+        std::filesystem::remove(dir_ / "bin/gconftool-2");
         if (output)
             WriteFile(dir_ / "bin/gconftool-2",
                       "#!/bin/sh\n/bin/cat <<'EOF'\n" + std::string(output) + "\nEOF\n", 0755);
