@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <regex.h>
+#include <sys/stat.h>
 
 #include <tuple>
 
@@ -17,7 +18,7 @@ using testsupport::ProxyHome;
 
 namespace {
 
-// A file under HOME by its path; "$NAME" a variable ("@" stands for HOME);
+// A file under HOME by its path (a program in bin/); "$NAME" a variable ("@" stands for HOME);
 // "gconftool-2" what the stand-in prints ("none": there is none to start);
 // "gsettings" the host of GNOME's manual proxy.
 using Setup = std::vector<std::pair<std::string, std::string>>;
@@ -56,8 +57,9 @@ std::vector<Row> Rows(bool desktop) {
         {"GnomeCommand",
          {{"gconftool-2", F("gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt")}},
          "${PROXYSERVER}:81 (GNOME settings)"},
-        {"GnomeFileOldSpaces",
-         {{kGconf, F("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml")}, {"gconftool-2", "none"}},
+        {"GnomeToolNotExecutable",
+         {{kGconf, F("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml")},
+          {"bin/gconftool-2", "#!/bin/sh\nexec /nonexistent/gconftool-2\n"}},
          "cache.uwc.ac.za:8080 (GNOME"},
         {"PortOfTheProfileWins",
          {{kNetscape, Manual("http://p.example:3131/x") + Pref("http_port", "3128")}},
@@ -134,7 +136,8 @@ TEST_P(Discovery, FirstUsableSourceWins) {
         else if (key == "gsettings")
             Gnome(value);
         else
-            home.Put(key, value);
+            home.Put(key, value),
+                chmod((home.path() + "/" + key).c_str(), key.rfind("bin/", 0) ? 0644 : 0755);
     }
     ProxySettings settings;
     EXPECT_EQ(settings.LoadProxySettings("http://support.example/velmoran/session.asp"), !row.found.empty());
@@ -164,6 +167,11 @@ TEST(ProxyUrlReaders, LibproxyAndVariables) {
         {"http_proxy=p:1\nno_proxy=127.0.0.0/8", "http://127.0.0.1:80/", "none"},
         {"http_proxy=p:1\nno_proxy=10.0.0.0/8,::1", "http://user@127.0.0.1/", " p:1 "},
     };
+    // What stands behind a NUL is not part of the host.
+    ProxyFound nul;
+    nul.host = std::string("\0proxy.example", 14);
+    ProxySettings settings;
+    EXPECT_FALSE(ApplyProxyFound(settings, nul));
     for (const auto& c : cases) {
         ProxyFound f;
         const bool read =
