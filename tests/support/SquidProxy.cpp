@@ -13,11 +13,6 @@
 namespace testsupport {
 namespace {
 
-std::string& ErrorText() {
-    static std::string text;
-    return text;
-}
-
 bool Accepts(int port) {
     UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
@@ -46,23 +41,21 @@ std::string Config(const std::string& dir, int port, SquidAuth auth, const std::
 
 }  // namespace
 
-const std::string& SquidProxy::LastError() { return ErrorText(); }
-
 std::unique_ptr<SquidProxy> SquidProxy::Start(SquidAuth auth, const std::string& user,
                                               const std::string& password, const std::string& realm) {
     std::unique_ptr<SquidProxy> proxy(new SquidProxy());
     // Not a TempDir: the folder must be reachable by the user squid drops to.
     char tmpl[] = "/tmp/sa-squid-XXXXXX";
-    if (!mkdtemp(tmpl)) return ErrorText() = "mkdtemp failed", nullptr;
+    if (!mkdtemp(tmpl)) return error_ = "mkdtemp failed", nullptr;
     const std::string dir = proxy->dir_ = tmpl;
     chmod(dir.c_str(), 0755);
     const passwd* pw = getpwnam("proxy");
     for (const std::string& path : {dir + "/logs", dir + "/run"})
         if (!pw || mkdir(path.c_str(), 0755) != 0 || chown(path.c_str(), pw->pw_uid, pw->pw_gid) != 0)
-            return ErrorText() = "cannot prepare " + path + " for the user proxy", nullptr;
+            return error_ = "cannot prepare " + path + " for the user proxy", nullptr;
     if (auth == SquidAuth::Basic) {
         const RunResult r = Run({"htpasswd", "-b", "-c", dir + "/passwd", user, password}, 10000);
-        if (r.exitCode != 0) return ErrorText() = "htpasswd failed: " + r.output, nullptr;
+        if (r.exitCode != 0) return error_ = "htpasswd failed: " + r.output, nullptr;
         chmod((dir + "/passwd").c_str(), 0644);
     } else if (auth == SquidAuth::Digest) {
         WriteFile(dir + "/passwd", user + ":" + password + "\n", 0644);
@@ -74,17 +67,17 @@ std::unique_ptr<SquidProxy> SquidProxy::Start(SquidAuth auth, const std::string&
         auto process =
             Process::Start({"squid", "-N", "-n", "satest" + std::to_string(port), "-f", dir + "/squid.conf"},
                            {}, dir + "/logs/squid.out");
-        if (!process) return ErrorText() = "cannot start squid", nullptr;
+        if (!process) return error_ = "cannot start squid", nullptr;
         const bool up = WaitFor([&] { return !process->running() || Accepts(port); }, 15000, 10);
         if (up && process->running()) {
             proxy->process_ = std::move(process);
             proxy->port_ = port;
-            ErrorText().clear();
+            error_.clear();
             return proxy;
         }
         process->Stop();
-        ErrorText() = "squid did not answer on port " + std::to_string(port) + ": " +
-                      ReadFile(dir + "/logs/squid.out") + ReadFile(dir + "/logs/cache.log");
+        error_ = "squid did not answer on port " + std::to_string(port) + ": " +
+                 ReadFile(dir + "/logs/squid.out") + ReadFile(dir + "/logs/cache.log");
         if (!up) break;  // it hung: another try would only wait again
     }
     return nullptr;

@@ -24,7 +24,7 @@ public:
     static std::unique_ptr<SquidProxy> Start(SquidAuth auth, const std::string& user = "",
                                              const std::string& password = "",
                                              const std::string& realm = "Squid proxy");
-    static const std::string& LastError();
+    static const std::string& LastError() { return error_; }
     ~SquidProxy();
 
     int port() const { return port_; }
@@ -33,6 +33,7 @@ public:
 
 private:
     SquidProxy() = default;
+    static inline std::string error_;
     std::unique_ptr<Process> process_;
     std::string dir_;
     int port_ = 0;
