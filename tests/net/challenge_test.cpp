@@ -9,7 +9,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using A = ProxyAuthChallenge;
 using testsupport::ProxyHome;
 
@@ -19,17 +18,11 @@ std::string Narrow(const WChar* text) {
     return out;
 }
 
-std::string Base64(const Bytes& bytes) {
-    std::vector<unsigned char> out(4 * (bytes.size() / 3 + 1) + 1);
-    EVP_EncodeBlock(out.data(), bytes.data(), static_cast<int>(bytes.size()));
-    return reinterpret_cast<const char*>(out.data());
-}
-
-// A CHALLENGE_MESSAGE: the 48-byte fixed part, then AV pairs {id, UTF-16 value};
-// then a field at some offset overwritten, and the whole cut to a length.
-Bytes Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs, size_t at = 0, uint32_t value = 0,
-                int size = 0, size_t length = SIZE_MAX) {
-    Bytes m = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 2};
+// A CHALLENGE_MESSAGE in base64: the 48-byte fixed part, then AV pairs {id,
+// UTF-16 value}; then a field at some offset overwritten, and all cut to a length.
+std::string Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs, size_t at = 0,
+                      uint32_t value = 0, int size = 0, size_t length = SIZE_MAX) {
+    std::vector<uint8_t> m = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 2};
     m.resize(48);
     m[44] = 48;
     for (const auto& [id, text] : pairs) {
@@ -38,7 +31,10 @@ Bytes Challenge(const std::vector<std::pair<uint16_t, std::string>>& pairs, size
     }
     for (int i = 0; i < size; ++i) m[at + i] = (value >> (8 * i)) & 0xFF;  // little-endian
     m.resize(std::min(length, m.size()));
-    return m;
+    std::string out(4 * (m.size() / 3 + 1), '\0');
+    out.resize(
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), m.data(), static_cast<int>(m.size())));
+    return out;
 }
 
 }  // namespace
@@ -59,8 +55,6 @@ TEST(ChallengeHeaders, RealSectionsAndPreferenceOrder) {
          "Corp"},
         {section("WWW-AUTHENTICATE: BASIC REALM=\"Intranet Zone\""), A::AUTH_BASIC, "Intranet Zone"},
         {section("Proxy-Authenticate: Digest realm=\"d\"\r\nProxy-Authenticate: NTLM"), A::AUTH_NTLM, ""},
-        // No blank line: none.
-        {"HTTP/1.1 407 x\r\nProxy-Authenticate: Basic realm=\"A\"\r\n", A::AUTH_NONE, ""},
     };
     for (const auto& c : cases) {
         A parser;
@@ -79,20 +73,18 @@ TEST(NtlmChallenge, DomainsOfPublishedBuiltAndLyingMessages) {
         const char* text;
     } cases[] = {
         {ProxyHome::Fixture("ntlm/ms-nlmp-4.2.4.3-Domain.b64"), true, "Domain"},
-        {Base64(Challenge({{1, "SERVER"}, {2, "WORKGROUP"}, {0, ""}})), true, "WORKGROUP"},
-        {Base64(Challenge({{2, "EDGE"}})), true, "EDGE"},          // ends with the message
-        {Base64(Challenge({{0, ""}, {2, "OTHER"}})), true, "CC"},  // none after the end of the list
-        {Base64(Challenge({{1, "a"}, {3, "b"}, {4, "c"}, {1, "d"}, {2, "TOOLATE"}})), true,
-         "CC"},                                                      // none: the walk stops after four
-        {Base64(Challenge({{2, "X"}}, 50, 0xFFFF, 2)), true, "CC"},  // a pair far longer than the message
-        {Base64(Challenge({{2, "EVIL"}}, 50, 9, 2)), true, "CC"},    // one byte longer
-        {Base64(Challenge({{2, "EVIL"}}, 44, 0xFFFFFFFE, 4)), true, "CC"},  // offset wraps when added to
-        {Base64(Challenge({{2, "EVIL"}}, 44, 57, 4)), true, "CC"},  // fewer than 4 bytes left for a pair
-        {Base64(Challenge({{1, "S"}, {2, "EVIL"}}, 50, 0xFFF0, 2)), true,
-         "CC"},                                                        // a pair walked past jumps out
-        {Base64(Challenge({{2, "EVIL"}}, 0, 0, 0, 46)), false, "CC"},  // the offset field cut short
-        {Base64(Challenge({{2, "EVIL"}}, 8, 3, 1)), false, "CC"},      // not a type 2 message
-        {Base64(Challenge({{2, "EVIL"}}, 7, 'X', 1)), false, "CC"},    // signature
+        {Challenge({{1, "SERVER"}, {2, "WORKGROUP"}, {0, ""}}), true, "WORKGROUP"},
+        {Challenge({{2, "EDGE"}}), true, "EDGE"},          // ends with the message
+        {Challenge({{0, ""}, {2, "OTHER"}}), true, "CC"},  // none after the end of the list
+        {Challenge({{1, "a"}, {3, "b"}, {4, "c"}, {1, "d"}, {2, "LATE"}}), true, "CC"},  // walks four at most
+        {Challenge({{2, "X"}}, 50, 0xFFFF, 2), true, "CC"},         // a pair far longer than the message
+        {Challenge({{2, "EVIL"}}, 50, 9, 2), true, "CC"},           // one byte longer
+        {Challenge({{2, "EVIL"}}, 44, 0xFFFFFFFE, 4), true, "CC"},  // offset wraps when added to
+        {Challenge({{2, "EVIL"}}, 44, 57, 4), true, "CC"},          // fewer than 4 bytes left for a pair
+        {Challenge({{1, "S"}, {2, "EVIL"}}, 50, 0xFFF0, 2), true, "CC"},  // one walked past jumps out
+        {Challenge({{2, "EVIL"}}, 0, 0, 0, 46), false, "CC"},             // the offset field cut short
+        {Challenge({{2, "EVIL"}}, 8, 3, 1), false, "CC"},                 // not a type 2 message
+        {Challenge({{2, "EVIL"}}, 7, 'X', 1), false, "CC"},               // signature
         {"!!!!", false, "CC"},
     };
     for (const auto& k : cases) {

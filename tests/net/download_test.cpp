@@ -1,6 +1,4 @@
-// The transfer client against real loopback servers: how it reads what a
-// server answers, what it sends, where it writes, and the proxy round trips
-// through real squid.
+// The transfer client against a real loopback server and real squid proxies.
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>

@@ -1,7 +1,5 @@
-// Stands in for a libcurl older than 7.60, which leaves the error buffer as
-// it was when a transfer writes no message into it. Built as libcurl.so.4
-// and loaded by the transfer tests before the program looks for one, it
-// hands every call on to the real library.
+// A libcurl.so.4 that hands every call on to the real one but, as those before
+// 7.60, leaves the error buffer alone when a transfer writes no message.
 
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>

@@ -1,9 +1,6 @@
 #pragma once
-// For the network tests: a private HOME with no proxy variables and a plain
-// log under it (the environment is put back when it goes), and a server on
-// 127.0.0.1 that answers as a test says, also as no ordinary HTTP server
-// would. Header only: the tests that use it link net, the support library
-// does not.
+// For the network tests: a private HOME and a loopback server that answers as
+// a test says. Header only: its users link net, the support library does not.
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -45,7 +42,6 @@ public:
     }
     const std::string& path() const { return dir_.path(); }
 
-    // A file under HOME, with its folders.
     void Put(const std::string& relative, const std::string& content, int mode = 0644) const {
         std::filesystem::create_directories(std::filesystem::path(dir_ / relative).parent_path());
         WriteFile(dir_ / relative, content, mode);
@@ -73,9 +69,8 @@ inline void SendAll(int fd, const std::string& data) {
         if ((n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)) <= 0) return;
 }
 
-// Each connection on a thread of its own; every request (head and a
-// Content-Length body) is kept and handed to answer, which returns false to
-// end the connection. Waits are bounded and end when the server goes.
+// Every request (head and a Content-Length body) is kept and handed to answer,
+// which returns false to end the connection; waits end when the server goes.
 class RawServer {
 public:
     using Answer = std::function<bool(int fd, const std::string& request, const std::atomic<bool>& stopping)>;

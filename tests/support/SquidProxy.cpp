@@ -27,12 +27,12 @@ std::string Config(const std::string& dir, int port, SquidAuth auth, const std::
                     "/logs/access.log\ncache_store_log none\ncoredump_dir " + dir +
                     "/run\nnetdb_filename none\npinger_enable off\nicp_port 0\nhtcp_port 0\n"
                     "logfile_rotate 0\nshutdown_lifetime 0 seconds\n";
-    const char* scheme[] = {"", "basic", "digest", "ntlm"};
-    const char* helper[] = {"", "basic_ncsa_auth", "digest_file_auth", "ntlm_fake_auth"};
     const int i = static_cast<int>(auth);
+    const char *scheme[] = {"", "basic", "digest", "ntlm"},
+               *helper[] = {"", "basic_ncsa", "digest_file", "ntlm_fake"};
     if (auth == SquidAuth::None) return c + "http_access allow all\n";
     const std::string param = std::string("auth_param ") + scheme[i];
-    c += param + " program /usr/lib/squid/" + helper[i] +
+    c += param + " program /usr/lib/squid/" + helper[i] + "_auth" +
          (auth == SquidAuth::Ntlm ? "" : " " + dir + "/passwd");
     c += "\n" + param + " children 2\n";
     if (auth != SquidAuth::Ntlm) c += param + " realm " + realm + "\n";

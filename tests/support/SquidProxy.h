@@ -1,8 +1,6 @@
 #pragma once
-// A real squid on a free 127.0.0.1 port, in the foreground, from a folder of
-// its own (removed when the object goes), caching nothing. Start waits,
-// bounded, until the port accepts connections. Needs root (squid drops to
-// "proxy") and the squid and apache2-utils packages.
+// A real squid on a free 127.0.0.1 port from a folder of its own, removed when
+// it goes. Needs root (squid drops to "proxy"), squid and apache2-utils.
 
 #include <memory>
 #include <string>
