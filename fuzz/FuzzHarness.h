@@ -1,7 +1,5 @@
 #pragma once
-// Shared by the fuzz targets. In the fuzz preset each target is a libFuzzer
-// binary; in every other build it is linked with replay.cpp, so ctest feeds
-// it the regression inputs under fuzz/regress/<target> and the seeds.
+// Shared by the fuzz targets (libFuzzer binaries, or replays of their inputs).
 
 #include <cstddef>
 #include <cstdint>
