@@ -160,6 +160,10 @@ void CDownload::ApplyProxySettings() {
 
 CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url, std::vector<char>& body) {
     body.clear();
+    // A message left by an earlier transfer must not be reported for this one,
+    // also when this one is refused before it starts.
+    SetErrorText("");
+    m_tlsRefusal.clear();
     const bool post = m_postPending;
     m_postPending = false;
     CURL* h = m_curl.get();
@@ -176,9 +180,6 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
         return DOWNLOAD_BAD_PARAMETERS;
     }
 
-    // A message left by an earlier transfer must not be reported for this one.
-    SetErrorText("");
-    m_tlsRefusal.clear();
     Curl().curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // The handle keeps an earlier POST's settings: a plain download must not resend them.
     if (!post) Curl().curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);

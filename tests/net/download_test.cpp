@@ -47,7 +47,6 @@ TEST(Download, ServerAnswers) {
     const std::string kAuth = "Authentication required. Can not continue";
     const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello body";
     const Answer answers[] = {
-        {"", "", Then::Keep, D::DOWNLOAD_BAD_PARAMETERS},
         {"/form", kOk, Then::Keep, D::DOWNLOAD_OK, "hello body", "", "", "lUid=7&mod=1"},
         {"/ok", kOk, Then::Keep, D::DOWNLOAD_OK, "hello body"},
         {"/moved", Status("302 Found", "Location: /ok\r\n"), Then::Keep, D::DOWNLOAD_FAILED, "",
@@ -70,6 +69,8 @@ TEST(Download, ServerAnswers) {
         {"/reset", "", Then::Reset, D::DOWNLOAD_FATAL, "", "Impossible to determine response status"},
         {"/silent", "", Then::Silence, D::DOWNLOAD_TIMEOUT, "", "Operation timed out"},
         {"http://127.0.0.1:1/", "", Then::Keep, D::DOWNLOAD_FAILED, "", "Failed to connect"},
+        // Refused before it starts: the text of the one before is not reported.
+        {"", "", Then::Keep, D::DOWNLOAD_BAD_PARAMETERS},
     };
     RawServer server([&](int fd, const std::string& request, const std::atomic<bool>& stopping) {
         for (const Answer& a : answers) {
