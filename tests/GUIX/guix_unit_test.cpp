@@ -1,30 +1,17 @@
-// Toolkit pieces that need no X server: the event record, text layout,
-// colour mixing and the wait handshake.
+// Toolkit pieces that need no X server: text layout, colour mixing and the
+// wait handshake.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <thread>
 
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
-#include "GUIX_Event.h"
 #include "GUIX_WaitEvent.h"
 
 namespace {
-
-TEST(EventRecord, IsNineteenWordsWithPayloadZeroed) {
-    EXPECT_EQ(sizeof(GUIX_Event), 76u);
-    EXPECT_EQ(offsetof(GUIX_Event, source), 4u);
-    EXPECT_EQ(offsetof(GUIX_Event, target), 8u);
-    EXPECT_EQ(offsetof(GUIX_Event, payload), 12u);
-    GUIX_Event e(EV_MOVE, 0x1234, 0x99);
-    EXPECT_EQ(e.target, 0x1234u);
-    EXPECT_EQ(e.source, 0x99u);
-    for (auto w : e.payload) EXPECT_EQ(w, 0u);
-}
 
 // Layout with a 6-pixel fixed font, ascent 11, descent 2.
 std::vector<GUIX_TextLineLayout> Layout(const std::string& text, int w, int h, std::uint32_t flags,
