@@ -13,6 +13,7 @@
 
 #include "GUIX_Application.h"
 #include "GUIX_Dialog.h"
+#include "GUIX_Drawable.h"
 #include "GUIX_Widget.h"
 
 namespace {
@@ -169,7 +170,7 @@ TEST_F(GuiTest, WindowManagerCloseEndsTheModalRunOnlyWhenTheDialogAgrees) {
     EXPECT_TRUE(Ended(1));
 }
 
-TEST_F(GuiTest, RecordsPostedFromTwoThreadsArriveWholeAndInOrder) {
+TEST_F(GuiTest, PostedRecordsArriveWholeInOrderAndWithinTheLimitsOfX) {
     Poster r;
     EXPECT_FALSE(r.post(1)) << "no loop yet";
     StartLoop();
@@ -185,6 +186,20 @@ TEST_F(GuiTest, RecordsPostedFromTwoThreadsArriveWholeAndInOrder) {
         EXPECT_EQ(e.payload[15], ~e.payload[0]) << "record torn";
         EXPECT_EQ(e.payload[0], next[e.payload[0] >= kB]++);
     }
+    // X carries sizes in 16 bits: a queued height of 65536 must not arrive as
+    // 0. A window another client destroyed gives an X error, not an exit.
+    GUIX_Drawable box(0, 0, 50, 20, 0), gone(0, 0, 50, 20, 0);
+    XDestroyWindow(user_, gone.windowId());
+    XSync(user_, False);
+    for (GUIX_Drawable* d : {&gone, &box}) {
+        GUIX_Event resize(EV_RESIZE, static_cast<std::uint32_t>(d->windowId()));
+        resize.payload[0] = 40, resize.payload[1] = 65536;
+        ASSERT_TRUE(d->post(resize));
+    }
+    XWindowAttributes at{};
+    EXPECT_TRUE(
+        WaitFor([&] { return XGetWindowAttributes(user_, box.windowId(), &at) && at.height == 32767; }, 5000))
+        << at.width << "x" << at.height;
     App().quit();
     loop_.join();
     EXPECT_FALSE(r.post(2)) << "the loop has ended";
