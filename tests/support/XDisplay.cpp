@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -94,6 +95,12 @@ XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
 XDisplay::~XDisplay() {
     Stop(wm_);
     Stop(xvfb_);
+    // A server that was killed leaves its lock and socket behind.
+    const std::string n = display_.substr(display_.empty() ? 0 : 1), lock = "/tmp/.X" + n + "-lock";
+    if (!n.empty() && std::atoi(ReadFile(lock).c_str()) == xvfb_) {
+        unlink(("/tmp/.X11-unix/X" + n).c_str());
+        unlink(lock.c_str());
+    }
 }
 
 RunResult XDisplay::Run(const std::vector<std::string>& argv, int timeoutMs) const {
