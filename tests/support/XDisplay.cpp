@@ -56,11 +56,32 @@ std::unique_ptr<XDisplay> s_display;
 }  // namespace
 
 XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        error_ = "pipe failed";
-        return;
+    // A second try on a fresh server when openbox does not come up: now and
+    // then it gives up at start.
+    for (int attempt = 0; attempt < 2 && !ok_; ++attempt) {
+        StopAll();
+        ok_ = Start(withWindowManager, timeoutMs / 2);
     }
+}
+
+XDisplay::~XDisplay() { StopAll(); }
+
+void XDisplay::StopAll() {
+    Stop(wm_);
+    Stop(xvfb_);
+    // A server that was killed leaves its lock and socket behind.
+    const std::string n = display_.substr(display_.empty() ? 0 : 1), lock = "/tmp/.X" + n + "-lock";
+    if (!n.empty() && std::atoi(ReadFile(lock).c_str()) == xvfb_) {
+        unlink(("/tmp/.X11-unix/X" + n).c_str());
+        unlink(lock.c_str());
+    }
+    wm_ = xvfb_ = -1;
+    display_.clear();
+}
+
+bool XDisplay::Start(bool withWindowManager, int timeoutMs) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
     const int writeEnd = fcntl(fds[1], F_DUPFD, 3);  // inherited by Xvfb, without O_CLOEXEC
     close(fds[1]);
     xvfb_ = Spawn(
@@ -78,29 +99,25 @@ XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
     close(fds[0]);
     if (xvfb_ < 0 || number.find('\n') == std::string::npos) {
         error_ = "Xvfb did not report its display in time";
-        return;
+        return false;
     }
     display_ = ":" + number.substr(0, number.find('\n'));
-    if (!withWindowManager) {
-        ok_ = true;
-        return;
-    }
+    if (!withWindowManager) return true;
     wm_ = Spawn({"openbox", "--sm-disable"}, display_);
-    ok_ = WaitFor([&] { return Run({"wmctrl", "-m"}, 2000).exitCode == 0; }, timeoutMs, 50);
-    if (!ok_) error_ = "openbox did not answer in time";
+    bool ended = false;
+    const bool up = WaitFor(
+        [&] {
+            return (ended = waitpid(wm_, nullptr, WNOHANG) != 0) || Run({"wmctrl", "-m"}, 2000).exitCode == 0;
+        },
+        timeoutMs, 50);
+    if (ended) wm_ = -1;
+    if (ended || !up) {
+        error_ = ended ? "openbox ended at start" : "openbox did not answer in time";
+        return false;
+    }
     // openbox does not manage windows mapped in its first moments.
     usleep(500 * 1000);
-}
-
-XDisplay::~XDisplay() {
-    Stop(wm_);
-    Stop(xvfb_);
-    // A server that was killed leaves its lock and socket behind.
-    const std::string n = display_.substr(display_.empty() ? 0 : 1), lock = "/tmp/.X" + n + "-lock";
-    if (!n.empty() && std::atoi(ReadFile(lock).c_str()) == xvfb_) {
-        unlink(("/tmp/.X11-unix/X" + n).c_str());
-        unlink(lock.c_str());
-    }
+    return true;
 }
 
 RunResult XDisplay::Run(const std::vector<std::string>& argv, int timeoutMs) const {

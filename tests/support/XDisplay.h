@@ -42,6 +42,9 @@ public:
     bool Close(const std::string& title) const { return Do({"wmctrl", "-F", "-c", title}); }
 
 private:
+    bool Start(bool withWindowManager, int timeoutMs);
+    void StopAll();
+
     bool ok_ = false;
     std::string error_, display_;
     pid_t xvfb_ = -1, wm_ = -1;
