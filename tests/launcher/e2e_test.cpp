@@ -322,7 +322,8 @@ void EndToEnd::Prepare() {
     const Scenario& s = GetParam();
     ASSERT_EQ(mkdir(home_.c_str(), 0700) | mkdir(work_.c_str(), 0755) | mkdir((temp_ / "bin").c_str(), 0755),
               0);
-    env_ = {"HOME=" + home_, "DISPLAY="};
+    // Not the session manager of another test running beside this one.
+    env_ = {"HOME=" + home_, "SESSION_MANAGER=local/none:@" + temp_ / "none", "DISPLAY="};
     if (s.world == World::Desktop || s.world == World::Xsm) {
         x_ = std::make_unique<testsupport::XDisplay>();
         ASSERT_TRUE(x_->ok()) << x_->error();
@@ -414,8 +415,8 @@ void EndToEnd::Prepare() {
         char host[256] = {};
         gethostname(host, sizeof host - 1);
         const std::string socket = "/tmp/.ICE-unix/" + std::to_string(xsm_->pid());
-        env_.push_back("SESSION_MANAGER=local/" + std::string(host) + ":@" + socket + ",unix/" + host + ":" +
-                       socket);
+        env_[1] =
+            ("SESSION_MANAGER=local/" + std::string(host) + ":@" + socket + ",unix/" + host + ":" + socket);
     }
 }
 

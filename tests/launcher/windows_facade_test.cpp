@@ -42,6 +42,7 @@ protected:
         static int used = 0;
         if (used++) GTEST_SKIP() << "one user interface per process: run through ctest";
         setenv("HOME", home_.path().c_str(), 1);
+        setenv("SESSION_MANAGER", ("local/none:@" + home_ / "none").c_str(), 1);  // not another test's
         LogInit("exe.log", true, true);
         ASSERT_TRUE(Done(Async([] { return StartUserInterface(), true; }))) << "StartUserInterface hangs";
     }
