@@ -8,6 +8,7 @@
 #include <X11/keysym.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -80,14 +81,20 @@ protected:
         ASSERT_TRUE(user_);
     }
     void TearDown() override {
+        StopLoop();
+        if (user_) XCloseDisplay(user_);
+    }
+    // Runs the loop on a thread until the guard returned goes: declare it
+    // after the widgets, so the loop stops before they do.
+    std::shared_ptr<void> StartLoop() {
+        loop_ = std::thread([] { App().run(); });
+        EXPECT_TRUE(App().waitUntilRunning(10000));
+        return std::shared_ptr<void>(nullptr, [this](void*) { StopLoop(); });
+    }
+    void StopLoop() {
         App().quit();
         if (loop_.joinable()) loop_.join();
         if (modal_.joinable()) modal_.join();
-        if (user_) XCloseDisplay(user_);
-    }
-    void StartLoop() {
-        loop_ = std::thread([] { App().run(); });
-        ASSERT_TRUE(App().waitUntilRunning(10000));
     }
     // Runs d modally on a thread of its own until it ends; result_ gets its result.
     void Show(GUIX_Dialog& d) {
@@ -127,7 +134,7 @@ TEST_F(GuiTest, ModifiersAndLocksSelectTheCharacterAndBothEnterKeysConfirm) {
         {{}, XK_Tab, "?"},
     };
     KeyDialog d;
-    StartLoop();
+    auto loop = StartLoop();
     Show(d);
     ASSERT_TRUE(x_->Do({"xdotool", "windowactivate", "--sync", x_->FindWindow("Keys")}));
     auto tap = [&](KeySym s) { Key(s, true), Key(s, false); };
@@ -156,7 +163,7 @@ TEST_F(GuiTest, WindowManagerCloseEndsTheModalRunOnlyWhenTheDialogAgrees) {
         std::atomic<bool> allow{false};
         std::atomic<int> asked{0};
     } d;
-    StartLoop();
+    auto loop = StartLoop();
     Show(d);
     ASSERT_TRUE(x_->Close("Guarded"));
     ASSERT_TRUE(WaitFor([&] { return d.asked.load() == 1; }, 5000));
@@ -172,8 +179,9 @@ TEST_F(GuiTest, WindowManagerCloseEndsTheModalRunOnlyWhenTheDialogAgrees) {
 
 TEST_F(GuiTest, PostedRecordsArriveWholeInOrderAndWithinTheLimitsOfX) {
     Poster r;
+    GUIX_Drawable box(0, 0, 50, 20, 0), gone(0, 0, 50, 20, 0);
     EXPECT_FALSE(r.post(1)) << "no loop yet";
-    StartLoop();
+    auto loop = StartLoop();
     constexpr std::uint32_t kEach = 200, kB = 10000;
     auto poster = [&](std::uint32_t base) {
         for (std::uint32_t i = 0; i < kEach; ++i) EXPECT_TRUE(r.post(base + i));
@@ -188,7 +196,6 @@ TEST_F(GuiTest, PostedRecordsArriveWholeInOrderAndWithinTheLimitsOfX) {
     }
     // X carries sizes in 16 bits: a queued height of 65536 must not arrive as
     // 0. A window another client destroyed gives an X error, not an exit.
-    GUIX_Drawable box(0, 0, 50, 20, 0), gone(0, 0, 50, 20, 0);
     XDestroyWindow(user_, gone.windowId());
     XSync(user_, False);
     for (GUIX_Drawable* d : {&gone, &box}) {
@@ -200,8 +207,7 @@ TEST_F(GuiTest, PostedRecordsArriveWholeInOrderAndWithinTheLimitsOfX) {
     EXPECT_TRUE(
         WaitFor([&] { return XGetWindowAttributes(user_, box.windowId(), &at) && at.height == 32767; }, 5000))
         << at.width << "x" << at.height;
-    App().quit();
-    loop_.join();
+    StopLoop();
     EXPECT_FALSE(r.post(2)) << "the loop has ended";
 }
 
