@@ -1,15 +1,9 @@
-// Toolkit pieces that need no X server: text layout, colour mixing and the
-// wait handshake.
+// Toolkit pieces that need no X server: text layout and colour mixing.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
-#include "GUIX_WaitEvent.h"
 
 namespace {
 
@@ -90,24 +84,6 @@ TEST(Colour, MixTruncatesPerChannel) {
         {GUIX_Color(10, 20, 30), GUIX_Color(20, 40, 60), 0.5, GUIX_Color(15, 30, 45)},
     };
     for (const auto& c : cases) EXPECT_EQ(GUIX_Color::mix(c.a, c.b, c.t), c.expected) << c.t;
-}
-
-TEST(WaitEvent, ManualResetsAfterAWaitAndNonManualLetsEveryWaiterThrough) {
-    GUIX_WaitEvent manual(true), open(false);
-    manual.signal(1);
-    EXPECT_FALSE(manual.wait(0, 20));  // wrong value
-    EXPECT_TRUE(manual.wait(1, 20));
-    EXPECT_FALSE(manual.wait(1, 20));  // reset by the wait
-    EXPECT_TRUE(open.wait(0, 0));      // starts signalled
-    open.reset();
-    std::atomic<int> through{0};
-    auto waiter = [&] { through += open.wait(7, 5000); };
-    std::thread a(waiter), b(waiter);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(through.load(), 0);
-    open.signal(7);
-    a.join(), b.join();
-    EXPECT_EQ(through.load(), 2);
 }
 
 }  // namespace
