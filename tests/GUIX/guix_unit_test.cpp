@@ -1,30 +1,11 @@
-// Toolkit pieces that need no X server: the event record, text layout,
-// colour mixing and the wait handshake.
+// Toolkit pieces that need no X server: text layout and colour mixing.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstddef>
-#include <thread>
-
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
-#include "GUIX_Event.h"
-#include "GUIX_WaitEvent.h"
 
 namespace {
-
-TEST(EventRecord, IsNineteenWordsWithPayloadZeroed) {
-    EXPECT_EQ(sizeof(GUIX_Event), 76u);
-    EXPECT_EQ(offsetof(GUIX_Event, source), 4u);
-    EXPECT_EQ(offsetof(GUIX_Event, target), 8u);
-    EXPECT_EQ(offsetof(GUIX_Event, payload), 12u);
-    GUIX_Event e(EV_MOVE, 0x1234, 0x99);
-    EXPECT_EQ(e.target, 0x1234u);
-    EXPECT_EQ(e.source, 0x99u);
-    for (auto w : e.payload) EXPECT_EQ(w, 0u);
-}
 
 // Layout with a 6-pixel fixed font, ascent 11, descent 2.
 std::vector<GUIX_TextLineLayout> Layout(const std::string& text, int w, int h, std::uint32_t flags,
@@ -103,24 +84,6 @@ TEST(Colour, MixTruncatesPerChannel) {
         {GUIX_Color(10, 20, 30), GUIX_Color(20, 40, 60), 0.5, GUIX_Color(15, 30, 45)},
     };
     for (const auto& c : cases) EXPECT_EQ(GUIX_Color::mix(c.a, c.b, c.t), c.expected) << c.t;
-}
-
-TEST(WaitEvent, ManualResetsAfterAWaitAndNonManualLetsEveryWaiterThrough) {
-    GUIX_WaitEvent manual(true), open(false);
-    manual.signal(1);
-    EXPECT_FALSE(manual.wait(0, 20));  // wrong value
-    EXPECT_TRUE(manual.wait(1, 20));
-    EXPECT_FALSE(manual.wait(1, 20));  // reset by the wait
-    EXPECT_TRUE(open.wait(0, 0));      // starts signalled
-    open.reset();
-    std::atomic<int> through{0};
-    auto waiter = [&] { through += open.wait(7, 5000); };
-    std::thread a(waiter), b(waiter);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(through.load(), 0);
-    open.signal(7);
-    a.join(), b.join();
-    EXPECT_EQ(through.load(), 2);
 }
 
 }  // namespace

@@ -4,12 +4,6 @@
 // are there. /proc is mounted and /dev/null made inside, as every desktop has
 // them. Needs root (chroot, mount); the destructor unmounts and removes it
 // all, also when the test failed.
-//
-//   testsupport::MinimalRoot root;
-//   if (geteuid() != 0) GTEST_SKIP() << testsupport::MinimalRoot::kNeedsRoot;
-//   ASSERT_TRUE(root.ok()) << root.error();
-//   ASSERT_TRUE(root.Add("/usr/bin/unzip"));   // the file and its ldd closure
-//   auto r = root.Run({"/launcher"}, 60000, {"HOME=/home"});
 
 #include <string>
 #include <vector>

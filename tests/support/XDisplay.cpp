@@ -7,220 +7,163 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
+#include <sstream>
 
 extern char** environ;
 
 namespace testsupport {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int msLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-std::vector<char*> cstrings(std::vector<std::string>& v) {
-    std::vector<char*> out;
-    for (auto& s : v) out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-// Environment of this process with DISPLAY replaced (when display is not empty).
-std::vector<std::string> environmentWith(const std::string& display) {
+// argv run with this process's environment and DISPLAY set to display; it
+// leads a process group of its own and dies with the test process.
+pid_t Spawn(std::vector<std::string> argv, const std::string& display) {
     std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
+    for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "DISPLAY=", 8) != 0) env.emplace_back(*e);
-    if (!display.empty()) env.push_back("DISPLAY=" + display);
-    return env;
-}
-
-pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
-            const std::string& errFile = "") {
-    auto args = cstrings(argv);
-    std::vector<std::string> envCopy = env;
-    auto envp = cstrings(envCopy);
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid != 0) return pid;  // parent, or -1
-    // Child: only async-signal-safe calls until exec. The server and the
-    // window manager must not outlive a test that is killed on its time limit.
+    env.push_back("DISPLAY=" + display);
+    std::vector<char*> args, envp;
+    for (auto& a : argv) args.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // Only async-signal-safe calls until exec.
     setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    int devnull = open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-    }
-    if (!errFile.empty()) {
-        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err >= 0) dup2(err, 2);
-    }
+    const int devnull = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) dup2(devnull, fd);
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
 }
 
-// Waits for pid to exit within timeoutMs; returns the exit status or -1.
-int waitExit(pid_t pid, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        if (r < 0) return -1;
-        if (Clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (!WaitFor([&] { return waitpid(pid, nullptr, WNOHANG) != 0; }, 3000)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
 }
 
-std::string readAll(const std::string& path) {
-    std::string out;
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return out;
-    char buf[1024];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0 && out.size() < 4096)
-        out.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    return out;
-}
-
-XDisplay* s_current = nullptr;
-std::unique_ptr<XDisplay> s_owned;
+std::unique_ptr<XDisplay> s_display;
 
 }  // namespace
 
 XDisplay::XDisplay(bool withWindowManager, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    // A second try on a fresh server when the window manager does not come up
-    // (it gives up when it finds another one on the display).
+    // A second try on a fresh server when openbox does not come up: now and
+    // then it gives up at start.
     for (int attempt = 0; attempt < 2 && !ok_; ++attempt) {
-        if (attempt > 0) {
-            stop(wm_);
-            stop(xvfb_);
-        }
-        if (!startServer(msLeft(deadline))) return;
-        ok_ = !withWindowManager || startWindowManager(msLeft(deadline) / (attempt == 0 ? 2 : 1));
+        StopAll();
+        ok_ = Start(withWindowManager, timeoutMs / 2);
     }
 }
 
-XDisplay::~XDisplay() {
-    stop(wm_);
-    stop(xvfb_);
-}
+XDisplay::~XDisplay() { StopAll(); }
 
-void XDisplay::stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    if (waitExit(pid, 3000) < 0) {
-        kill(pid, SIGKILL);
-        waitExit(pid, 3000);
+void XDisplay::StopAll() {
+    Stop(wm_);
+    Stop(xvfb_);
+    // A server that was killed leaves its lock and socket behind.
+    const std::string n = display_.substr(display_.empty() ? 0 : 1), lock = "/tmp/.X" + n + "-lock";
+    if (!n.empty() && std::atoi(ReadFile(lock).c_str()) == xvfb_) {
+        unlink(("/tmp/.X11-unix/X" + n).c_str());
+        unlink(lock.c_str());
     }
-    pid = -1;
+    wm_ = xvfb_ = -1;
+    display_.clear();
 }
 
-bool XDisplay::startServer(int timeoutMs) {
+bool XDisplay::Start(bool withWindowManager, int timeoutMs) {
     int fds[2];
-    if (pipe(fds) != 0) {
-        error_ = "pipe failed";
-        return false;
-    }
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    xvfb_ = spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-        environmentWith(""));  // the pipe's write end is inherited
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    const int writeEnd = fcntl(fds[1], F_DUPFD, 3);  // inherited by Xvfb, without O_CLOEXEC
     close(fds[1]);
-    if (xvfb_ < 0) {
-        close(fds[0]);
-        error_ = "cannot start Xvfb";
-        return false;
-    }
-    // Xvfb writes the display number and a newline once it accepts connections.
+    xvfb_ = Spawn(
+        {"Xvfb", "-displayfd", std::to_string(writeEnd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        "");
+    close(writeEnd);
+    // Xvfb writes its display number and a newline once it accepts connections.
     std::string number;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (number.find('\n') == std::string::npos) {
-        pollfd p{fds[0], POLLIN, 0};
-        int rc = poll(&p, 1, msLeft(deadline));
-        if (rc <= 0) break;
-        char buf[32];
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
+    pollfd p{fds[0], POLLIN, 0};
+    char buf[32];
+    ssize_t n = 0;
+    while (number.find('\n') == std::string::npos && poll(&p, 1, timeoutMs) > 0 &&
+           (n = read(fds[0], buf, sizeof buf)) > 0)
         number.append(buf, static_cast<std::size_t>(n));
-    }
     close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
+    if (xvfb_ < 0 || number.find('\n') == std::string::npos) {
         error_ = "Xvfb did not report its display in time";
         return false;
     }
-    number.erase(number.find('\n'));
-    display_ = ":" + number;
+    display_ = ":" + number.substr(0, number.find('\n'));
+    if (!withWindowManager) return true;
+    wm_ = Spawn({"openbox", "--sm-disable"}, display_);
+    bool ended = false;
+    const bool up = WaitFor(
+        [&] {
+            return (ended = waitpid(wm_, nullptr, WNOHANG) != 0) || Run({"wmctrl", "-m"}, 2000).exitCode == 0;
+        },
+        timeoutMs, 50);
+    if (ended) wm_ = -1;
+    if (ended || !up) {
+        error_ = ended ? "openbox ended at start" : "openbox did not answer in time";
+        return false;
+    }
+    // openbox does not manage windows mapped in its first moments.
+    usleep(500 * 1000);
     return true;
 }
 
-bool XDisplay::startWindowManager(int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto env = environmentWith(display_);
-    std::string errFile = "/tmp/sa-openbox-" + std::to_string(getpid()) + ".err";
-    wm_ = spawn({"openbox", "--sm-disable"}, env, errFile);
-    if (wm_ < 0) {
-        error_ = "cannot start openbox";
-        return false;
+RunResult XDisplay::Run(const std::vector<std::string>& argv, int timeoutMs) const {
+    return testsupport::Run(argv, timeoutMs, {"DISPLAY=" + display_});
+}
+
+std::string XDisplay::FindWindow(const std::string& title) const {
+    // wmctrl -l: id, desktop, host, then the title (which may hold blanks).
+    std::istringstream lines(Run({"wmctrl", "-l"}, 5000).output);
+    for (std::string line, id, desktop, host, rest; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        if (fields >> id >> desktop >> host && std::getline(fields >> std::ws, rest) && rest == title)
+            return id;
     }
-    int last = -1;
-    for (;;) {
-        pid_t probe = spawn({"wmctrl", "-m"}, env);
-        if (probe > 0) {
-            last = waitExit(probe, std::max(1, msLeft(deadline)));
-            if (last == 0) break;
-            if (last < 0) {
-                kill(probe, SIGKILL);
-                waitExit(probe, 1000);
-            }
-        }
-        int status = 0;
-        if (waitpid(wm_, &status, WNOHANG) == wm_) {
-            wm_ = -1;
-            error_ = "openbox ended at start (status " + std::to_string(status) + "): " + readAll(errFile);
-            unlink(errFile.c_str());
-            return false;
-        }
-        if (msLeft(deadline) == 0) {
-            error_ = "openbox did not answer in time (last wmctrl -m: " + std::to_string(last) +
-                     "): " + readAll(errFile);
-            unlink(errFile.c_str());
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    unlink(errFile.c_str());
-    // Windows mapped in the window manager's first moments are not managed.
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(500, msLeft(deadline) + 1)));
-    return true;
+    return "";
+}
+
+std::string XDisplay::WaitForWindow(const std::string& title, int timeoutMs) const {
+    std::string id;
+    WaitFor([&] { return !(id = FindWindow(title)).empty(); }, timeoutMs, 50);
+    return id;
+}
+
+bool XDisplay::WaitForWindowGone(const std::string& title) const {
+    return WaitFor([&] { return FindWindow(title).empty(); }, 10000, 50);
+}
+
+bool XDisplay::Type(const std::string& id, const std::string& text) const {
+    return Do({"xdotool", "windowactivate", "--sync", id}) && Do({"xdotool", "type", "--delay", "15", text});
+}
+
+bool XDisplay::Key(const std::string& id, const std::string& keys) const {
+    return Do({"xdotool", "windowactivate", "--sync", id}) && Do({"xdotool", "key", keys});
+}
+
+bool XDisplay::ClickAt(const std::string& id, int x, int y) const {
+    return Do({"xdotool", "mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
 }
 
 void XDisplayEnvironment::SetUp() {
-    if (s_owned) return;
-    s_owned = std::make_unique<XDisplay>(withWm_);
-    s_current = s_owned.get();
-    if (s_owned->ok()) setenv("DISPLAY", s_owned->display().c_str(), 1);
-    // Stopped at exit, after objects made later (a toolkit's display
-    // connection, closed in a static destructor) are gone.
-    std::atexit([] {
-        s_current = nullptr;
-        s_owned.reset();
-    });
+    if (s_display) return;
+    s_display = std::make_unique<XDisplay>();
+    if (s_display->ok()) setenv("DISPLAY", s_display->display().c_str(), 1);
+    std::atexit([] { s_display.reset(); });
 }
 
-void XDisplayEnvironment::TearDown() {}
-
-XDisplay* XDisplayEnvironment::Current() { return s_current; }
+XDisplay* XDisplayEnvironment::Current() { return s_display.get(); }
 
 }  // namespace testsupport

@@ -1,30 +1,22 @@
 #pragma once
-// A private X server for GUI tests: Xvfb on a free display number (chosen by
-// Xvfb itself through -displayfd), 1024x768x24, no TCP, with the openbox
-// window manager running on it. The constructor returns once the window
-// manager answers (wmctrl -m) and has had about half a second more to settle
-// (openbox ignores windows mapped in its first moments). Every wait is bounded.
-//
-//   testsupport::XDisplay x;          // starts both
-//   ASSERT_TRUE(x.ok()) << x.error();
-//   setenv("DISPLAY", x.display().c_str(), 1);
-//   ... XOpenDisplay(x.display().c_str()), xdotool, wmctrl with x.env() ...
-//   // the destructor stops openbox, then Xvfb, by their process ids
-//
-// Since a toolkit keeps one display connection per process, run each GUI test
-// in its own process (ctest does, through gtest_discover_tests), or share one
-// XDisplay per process (see XDisplayEnvironment below).
+// A private X server for GUI tests: Xvfb on a display number it picks itself
+// (-displayfd), no TCP, with openbox on it unless told otherwise. Both die
+// with the test process and are stopped by their ids in the destructor. The
+// helpers act as a user does, through the window manager (wmctrl, xdotool).
 
+// gtest before Xlib: Xlib's None macro breaks gtest's headers.
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "Subprocess.h"
+
 namespace testsupport {
 
 class XDisplay {
 public:
-    // withWindowManager = false starts Xvfb alone.
     explicit XDisplay(bool withWindowManager = true, int timeoutMs = 30000);
     ~XDisplay();
     XDisplay(const XDisplay&) = delete;
@@ -32,49 +24,39 @@ public:
 
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
-    // ":N"
-    const std::string& display() const { return display_; }
-    // {"DISPLAY=:N"}, for Process::Start / Run.
-    std::vector<std::string> env() const { return {"DISPLAY=" + display_}; }
+    const std::string& display() const { return display_; }  // ":N"
     pid_t serverPid() const { return xvfb_; }
-    pid_t windowManagerPid() const { return wm_; }
+
+    RunResult Run(const std::vector<std::string>& argv, int timeoutMs = 10000) const;
+    bool Do(const std::vector<std::string>& argv) const { return Run(argv).exitCode == 0; }
+    // The id ("0x...") of the managed window with exactly this title, or "".
+    std::string FindWindow(const std::string& title) const;
+    std::string WaitForWindow(const std::string& title, int timeoutMs = 15000) const;
+    bool WaitForWindowGone(const std::string& title) const;
+    // Focuses the window (and waits for it), then types text or presses keys.
+    bool Type(const std::string& id, const std::string& text) const;
+    bool Key(const std::string& id, const std::string& keys) const;
+    // (x, y) in the window's own coordinates, frame not counted.
+    bool ClickAt(const std::string& id, int x, int y) const;
+    // As the close button of the window's frame does.
+    bool Close(const std::string& title) const { return Do({"wmctrl", "-F", "-c", title}); }
 
 private:
-    bool startServer(int timeoutMs);
-    bool startWindowManager(int timeoutMs);
-    static void stop(pid_t& pid);
+    bool Start(bool withWindowManager, int timeoutMs);
+    void StopAll();
 
     bool ok_ = false;
-    std::string error_;
-    std::string display_;
-    pid_t xvfb_ = -1;
-    pid_t wm_ = -1;
+    std::string error_, display_;
+    pid_t xvfb_ = -1, wm_ = -1;
 };
 
-// A gtest global environment that starts one XDisplay for the test process
-// and exports DISPLAY. Register it once per test binary, e.g.
+// One display for the whole test process, stopped at exit, after the
+// toolkit's display connection (a static object) is closed:
 //   static auto* const kX = ::testing::AddGlobalTestEnvironment(new testsupport::XDisplayEnvironment);
-// Tests then check testsupport::XDisplayEnvironment::Current() for ok().
-// The display is stopped at process exit (not in TearDown), after static
-// objects created during the tests, such as a toolkit's display connection.
-class XDisplayEnvironment;
-
-}  // namespace testsupport
-
-#include <gtest/gtest.h>
-
-namespace testsupport {
-
 class XDisplayEnvironment : public ::testing::Environment {
 public:
-    explicit XDisplayEnvironment(bool withWindowManager = true) : withWm_(withWindowManager) {}
     void SetUp() override;
-    void TearDown() override;
-    // The running display of this process, or null before SetUp.
-    static XDisplay* Current();
-
-private:
-    bool withWm_;
+    static XDisplay* Current();  // null before SetUp
 };
 
 }  // namespace testsupport

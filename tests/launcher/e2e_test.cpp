@@ -1,0 +1,537 @@
+// The personalised launcher as a customer runs it: one table of scenarios
+// over one driver. A scenario says what the world holds (a desktop with a
+// window manager, xsm, or none; a chroot root with some libraries; a proxy;
+// the server's certificate; the copy's personalise options), what the user
+// does, and what must be seen. The server is the demo server on loopback;
+// outside a root the client folder is the real /tmp, so every run takes an
+// access number of its own.
+
+#include "XDisplay.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "LauncherTestSupport.h"
+#include "MinimalRoot.h"
+#include "SquidProxy.h"
+#include "TempDir.h"
+#include "demo_server.h"
+
+using namespace launchertest;
+using testsupport::ReadFile;
+using testsupport::WaitFor;
+
+namespace {
+
+enum class World { Headless, Desktop, Xsm, Root };
+enum class Start { Direct, BareName, Link };
+// Gnome: a Basic-auth squid set in GNOME's settings; Environment: an open squid in http_proxy.
+enum class Proxy { None, Gnome, Environment };
+enum class Tls { None, SelfSigned, Trusted, AnotherHost, Expired, NotYetValid, NoCaStore };
+
+// Window waits for a window and makes it the one the next steps act on;
+// Xdo runs xdotool with these words ({w}: that window).
+enum class Op { Window, Type, Key, Click, Close, Polled, Signal, KillDisplay, Xdo };
+struct Step {
+    Op op;
+    std::string text = "";
+    int x = 0, y = 0;
+};
+
+struct Scenario {
+    std::string name;
+    // The world.
+    World world = World::Headless;
+    Proxy proxy = Proxy::None;
+    std::vector<std::string> libraries =
+        {};  // a root's, besides the launcher's own; with libcurl also sh and unzip
+    Tls tls = Tls::None;
+    Start start = Start::Direct;
+    const char* code = "271828";            // in the copy; "" asks for it
+    std::vector<std::string> options = {};  // personalise's (*.pem: the test's certificates)
+    demo::Outcome outcome = demo::Outcome::Assignment;
+    int pollsBeforeResult = 0;
+    // What the user does.
+    std::vector<Step> steps = {};
+    // What must be seen. log: lines starting so, in this order; "!text": no such line.
+    std::vector<std::string> log = {};
+    std::string output = "";                 // the launcher says this and writes no log
+    bool ran = false;                        // the client was launched
+    int kept = -1;                           // the copy is still there (-1: either)
+    int polls = -1;                          // session polls the server saw (-1: any; 0: no request at all)
+    std::vector<std::string> proxyLog = {};  // "!text": not in it
+};
+
+const Step kStatus{Op::Window, "Connection Status"};
+const Step kPolled{Op::Polled};
+const std::string kInterrupted = "Program interrupted by user";
+const std::string kUnverified = "WARNING: server certificate not verified";
+
+Scenario Trusts(std::string name, Tls tls, std::vector<std::string> options, bool unverified = false) {
+    return {.name = name,
+            .world = World::Root,
+            .tls = tls,
+            .options = options,
+            .log = {"libcurl: {curl}", (unverified ? "" : "!") + kUnverified},
+            .ran = true,
+            .kept = 0};
+}
+
+// One attempt, the reason, the notice; nothing reaches the server and the copy stays.
+Scenario Refuses(std::string name, Tls tls, std::vector<std::string> options, std::string reason) {
+    return {.name = name,
+            .world = World::Root,
+            .tls = tls,
+            .options = options,
+            .log = {"libcurl: {curl}", "!" + kUnverified, "Error (1) - DownloadToBuffer()",
+                    "ERROR: Cannot verify the server: " + reason, "Status: Cannot verify the server"},
+            .kept = 1,
+            .polls = 0};
+}
+
+const Scenario kScenarios[] = {
+    {.name = "HeadlessSessionRemovesTheCopy",
+     .log = {"buffer=[url({url})lang(en)owner(54213)code(271828)ac({ac})]", "!Cannot autoremove",
+             "!" + kUnverified},
+     .ran = true,
+     .kept = 0,
+     .polls = 1},
+    {.name = "BareNameLeavesTheNamesakeAlone",
+     .start = Start::BareName,
+     .options = {"--session-enabled", "0"},
+     .log = {"No session code inserted.",
+             "Cannot autoremove Session Assignment binary \"sa-launcher\": Error (2) - No such file or "
+             "directory"},
+     .kept = 1,
+     .polls = 0},
+    {.name = "ThroughALinkKeepsTheTarget",
+     .start = Start::Link,
+     .options = {"--session-enabled", "0"},
+     .log = {"Cannot autoremove Session Assignment binary \"{temp}/work/link\": it is a symbolic link, not "
+             "this program"},
+     .kept = 1,
+     .polls = 0},
+    {.name = "SigtermEndsTheWait",
+     .options = {"--auto-remove", "0"},
+     .outcome = demo::Outcome::Never,
+     .steps = {kPolled, {Op::Signal, "", SIGTERM}},
+     .log = {"Signal handler caught a signal: SIGTERM", kInterrupted},
+     .kept = 1,
+     .polls = 1},
+    {.name = "StatusShownThenClientStarted",
+     .world = World::Desktop,
+     .pollsBeforeResult = 1,
+     .steps = {kStatus},
+     .ran = true,
+     .kept = 0},
+    {.name = "DisplayLostSessionGoesOnHeadless",
+     .world = World::Desktop,
+     .pollsBeforeResult = 1,
+     .steps = {kStatus, kPolled, {Op::KillDisplay}},
+     .log = {"ERROR: the connection to the X display is lost"},
+     .ran = true,
+     .kept = 0},
+    // "Shutdown", then "Immediately" in its menu (places in xsm's window, font "fixed").
+    {.name = "XsmShutsTheSessionDown",
+     .world = World::Xsm,
+     .outcome = demo::Outcome::Never,
+     .steps = {kStatus,
+               {Op::Window, "xsm: Default"},
+               {Op::Xdo,
+                "windowactivate --sync {w} mousemove --window {w} 140 36 mousedown 1 sleep 0.3 "
+                "mousemove --window {w} 150 72 sleep 0.3 mouseup 1"}},
+     .log = {"!Warning: While connecting to session manager"}},
+    {.name = "CodeTypedReturnServerErrorShown",
+     .world = World::Desktop,
+     .code = "",
+     .outcome = demo::Outcome::Error,
+     .steps = {{Op::Window, "Enter code"}, {Op::Type, "314159"}, {Op::Key, "Return"}},
+     .log = {"Server error returned: Session code unknown"},
+     .polls = 1},
+    {.name = "CodeTypedOkThenStatusClosed",
+     .world = World::Desktop,
+     .code = "",
+     .outcome = demo::Outcome::Never,
+     .steps = {{Op::Window, "Enter code"},
+               {Op::Type, "161803"},
+               {Op::Click, "", 292, 35},
+               kStatus,
+               kPolled,
+               {Op::Close, "Connection Status"}},
+     .log = {kInterrupted},
+     .polls = 1},
+    {.name = "CodeWindowClosedKeepsTheCopy",
+     .world = World::Desktop,
+     .code = "",
+     .steps = {{Op::Window, "Enter code"}, {Op::Type, "999"}, {Op::Close, "Enter code"}},
+     .log = {"No session code inserted."},
+     .kept = 1,
+     .polls = 0},
+    {.name = "StatusCancelled",
+     .world = World::Desktop,
+     .outcome = demo::Outcome::Never,
+     .steps = {kStatus, kPolled, {Op::Click, "", 285, 30}},
+     .log = {kInterrupted},
+     .polls = 1},
+    {.name = "StatusClosed",
+     .world = World::Desktop,
+     .outcome = demo::Outcome::Never,
+     .steps = {kStatus, kPolled, {Op::Close, "Connection Status"}},
+     .log = {kInterrupted},
+     .polls = 1},
+    {.name = "SigintDuringTheWait",
+     .world = World::Desktop,
+     .outcome = demo::Outcome::Never,
+     .steps = {kStatus, kPolled, {Op::Signal, "", SIGINT}},
+     .log = {"Signal handler caught a signal: SIGINT", kInterrupted},
+     .polls = 1},
+    {.name = "ProxyCredentialsTyped",
+     .world = World::Desktop,
+     .proxy = Proxy::Gnome,
+     .options = {"--auto-remove", "0"},
+     .steps = {{Op::Window, "Proxy Authentication"},
+               {Op::Type, "alice"},
+               {Op::Key, "Tab"},
+               {Op::Type, "wonder land"},
+               {Op::Key, "Return"}},
+     .log = {"Proxy: {proxy} (desktop proxy settings)", "!" + kInterrupted},
+     .ran = true,
+     .kept = 1,
+     .proxyLog = {" alice "}},
+    {.name = "ProxyCredentialsCancelled",
+     .world = World::Desktop,
+     .proxy = Proxy::Gnome,
+     .steps = {{Op::Window, "Proxy Authentication"}, {Op::Click, "", 160, 205}},
+     .log = {kInterrupted},
+     .polls = 0},
+    // Something typed, so a credentials window wrongly ending with OK would send it.
+    {.name = "StatusClosedEndsTheCredentialsWindow",
+     .world = World::Desktop,
+     .proxy = Proxy::Gnome,
+     .steps = {{Op::Window, "Proxy Authentication"},
+               {Op::Type, "alice"},
+               {Op::Key, "Tab"},
+               {Op::Type, "wonder land"},
+               {Op::Close, "Connection Status"}},
+     .log = {kInterrupted},
+     .polls = 0,
+     .proxyLog = {"! alice "}},
+    {.name = "RootWithoutCrypto",
+     .world = World::Root,
+     .output = "ERROR: libcrypto is missing (libcrypto.so.3, libcrypto.so.1.1): install",
+     .kept = 1,
+     .polls = 0},
+    {.name = "RootWithoutCurl",
+     .world = World::Root,
+     .libraries = {"libcrypto.so.3"},
+     .log =
+         {"ERROR: libcurl is missing (libcurl.so.4, libcurl-gnutls.so.4, libcurl-nss.so.4): install libcurl4 "
+          "or libcurl3-gnutls (Debian/Ubuntu) or libcurl (Fedora/openSUSE)"},
+     .kept = 1,
+     .polls = 0},
+    {.name = "RootWithOnlyCurlGnutls",
+     .world = World::Root,
+     .libraries = {"libcrypto.so.3", "libcurl-gnutls.so.4"},
+     .log = {"libcurl: libcurl-gnutls.so.4"},
+     .ran = true,
+     .kept = 0},
+    // No root has libproxy.
+    {.name = "RootEnvironmentProxy",
+     .world = World::Root,
+     .proxy = Proxy::Environment,
+     .libraries = {"libcrypto.so.3", "libcurl.so.4"},
+     .log =
+         {"libcurl: libcurl.so.4",
+          "[PS:LoadProxySettings] libproxy is missing (libproxy.so.1): only the proxy environment variables "
+          "are read",
+          "Proxy: {proxy} (proxy environment variables)"},
+     .ran = true,
+     .kept = 0,
+     .proxyLog = {"components/linux/default.asp"}},
+    // https copies verify unless told otherwise; each runs with either libcurl.
+    Refuses("SelfSignedVerified", Tls::SelfSigned, {}, "the server's certificate is from an unknown issuer"),
+    Trusts("SelfSignedPinned", Tls::SelfSigned, {"--pin-from", "server.pem"}),
+    Refuses("SelfSignedWrongPin", Tls::SelfSigned, {"--pin-from", "ca.pem"},
+            "the server's public key matches none"),
+    Trusts("SelfSignedBackupPin", Tls::SelfSigned, {"--pin-from", "ca.pem", "--pin-from", "server.pem"}),
+    Trusts("SelfSignedInsecure", Tls::SelfSigned, {"--tls", "insecure"}, true),
+    Trusts("Trusted", Tls::Trusted, {}),
+    Refuses("AnotherHost", Tls::AnotherHost, {}, "the server's certificate is for another host name"),
+    Refuses("Expired", Tls::Expired, {}, "the server's certificate has expired (valid until "),
+    Refuses("NotYetValid", Tls::NotYetValid, {}, "the server's certificate is not yet valid (valid from "),
+    // OpenSSL finds no store, GnuTLS an unknown issuer: either way at once.
+    Refuses("NoCaStore", Tls::NoCaStore, {"--tls", "verify"}, ""),
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+std::vector<Scenario> AllScenarios() {
+    std::vector<Scenario> all;
+    for (const Scenario& s : kScenarios) {
+        if (s.tls == Tls::None) all.push_back(s);
+        for (const char* curl : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
+            if (s.tls == Tls::None) break;
+            all.push_back(s);
+            all.back().libraries = {"libcrypto.so.3", curl};
+            all.back().name += curl == std::string("libcurl.so.4") ? "Openssl" : "Gnutls";
+        }
+    }
+    return all;
+}
+
+class EndToEnd : public ::testing::TestWithParam<Scenario> {
+protected:
+    ~EndToEnd() override {
+        launcher_.reset();
+        unlink(("/tmp/ZELsupportRC_" + ac_).c_str());
+        unlink(("/tmp/ZELsupportRC_" + ac_ + ".zip").c_str());
+    }
+    std::string Subst(std::string text) const {
+        const std::pair<std::string, std::string> names[] = {
+            {"{ac}", ac_},
+            {"{url}", server_->BaseUrl()},
+            {"{temp}", temp_.path()},
+            {"{proxy}", proxy_ ? proxy_->address() : ""},
+            {"{curl}", GetParam().libraries.empty() ? "" : GetParam().libraries.back()}};
+        for (const auto& [name, value] : names)
+            for (auto at = text.find(name); at != std::string::npos; at = text.find(name))
+                text.replace(at, name.size(), value);
+        return text;
+    }
+    void Prepare();
+    void Act();
+
+    testsupport::TempDir temp_{"sa-e2e"};
+    std::string ac_ = std::to_string(10000 + std::random_device{}() % 90000);
+    std::string home_ = temp_ / "home", work_ = temp_ / "work", copy_, window_;
+    std::vector<std::string> env_;
+    std::unique_ptr<testsupport::XDisplay> x_;
+    std::unique_ptr<testsupport::MinimalRoot> root_;
+    std::unique_ptr<testsupport::SquidProxy> proxy_;
+    std::unique_ptr<demo::Server> server_;
+    std::unique_ptr<testsupport::Process> xsm_, launcher_;
+};
+
+void EndToEnd::Prepare() {
+    const Scenario& s = GetParam();
+    ASSERT_EQ(mkdir(home_.c_str(), 0700) | mkdir(work_.c_str(), 0755) | mkdir((temp_ / "bin").c_str(), 0755),
+              0);
+    // Not the session manager of another test running beside this one.
+    env_ = {"HOME=" + home_, "SESSION_MANAGER=local/none:@" + temp_ / "none", "DISPLAY="};
+    if (s.world == World::Desktop || s.world == World::Xsm) {
+        x_ = std::make_unique<testsupport::XDisplay>();
+        ASSERT_TRUE(x_->ok()) << x_->error();
+        env_.back() += x_->display();
+    }
+    if (s.world == World::Root) {
+        if (geteuid() != 0) GTEST_SKIP() << testsupport::MinimalRoot::kNeedsRoot;
+        root_ = std::make_unique<testsupport::MinimalRoot>();
+        ASSERT_TRUE(root_->ok()) << root_->error();
+        env_ = {"HOME=/home", "PATH=/usr/bin:/bin"};
+    }
+    if (s.proxy != Proxy::None) {
+        proxy_ = s.proxy == Proxy::Gnome
+                     ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, "alice", "wonder land",
+                                                      "Velmoran Gateway")
+                     : testsupport::SquidProxy::Start(testsupport::SquidAuth::None);
+        ASSERT_TRUE(proxy_) << testsupport::SquidProxy::LastError();
+    }
+    if (s.proxy == Proxy::Environment) env_.push_back("http_proxy=http://" + proxy_->address());
+    if (s.proxy == Proxy::Gnome) {  // as GNOME's settings panel sets it (gsettings, keyfile backend)
+        env_.insert(env_.end(), {"GSETTINGS_BACKEND=keyfile", "XDG_CURRENT_DESKTOP=GNOME"});
+        for (const std::string& set : std::vector<std::string>{
+                 "org.gnome.system.proxy ignore-hosts []", "org.gnome.system.proxy.http host 127.0.0.1",
+                 "org.gnome.system.proxy.http port " + std::to_string(proxy_->port()),
+                 "org.gnome.system.proxy mode manual"}) {
+            std::istringstream words(set);
+            std::vector<std::string> argv = {"gsettings", "set"};
+            for (std::string w; words >> w;) argv.push_back(w);
+            const auto r = testsupport::Run(argv, 20000, env_);
+            ASSERT_EQ(r.exitCode, 0) << r.output;
+        }
+    }
+
+    demo::Options options;
+    options.outcome = s.outcome;
+    options.pollsBeforeResult = s.pollsBeforeResult;
+    options.marker = root_ ? "/client-ran" : temp_ / "client-ran";
+    options.print = false;
+    if (s.tls != Tls::None) {
+        const auto ca = demo::MakeCertificate("test-ca.invalid", -1, 2, nullptr, true);
+        const auto served =
+            demo::MakeCertificate(s.tls == Tls::AnotherHost ? "support.example.test" : "127.0.0.1",
+                                  s.tls == Tls::NotYetValid ? 1 : -2, s.tls == Tls::Expired ? -1 : 2,
+                                  s.tls == Tls::SelfSigned ? nullptr : &ca);
+        ASSERT_TRUE(testsupport::WriteFile(temp_ / "ca.pem", ca.certPem));
+        ASSERT_TRUE(testsupport::WriteFile(temp_ / "server.pem", served.certPem));
+        options.certPem = served.certPem;
+        options.keyPem = served.keyPem;
+    }
+    server_ = std::make_unique<demo::Server>(options);
+    ASSERT_TRUE(server_->Start());
+
+    copy_ = s.start == Start::Direct ? temp_ / "launcher" : temp_ / "bin/sa-launcher";
+    std::vector<std::string> argv = {SA_BINARY_DIR "/tools/personalise",
+                                     SA_LAUNCHER,
+                                     copy_,
+                                     "--url",
+                                     server_->BaseUrl(),
+                                     "--ac",
+                                     ac_,
+                                     "--owner",
+                                     "54213",
+                                     "--lang",
+                                     "en"};
+    if (*s.code) argv.insert(argv.end(), {"--code", s.code});
+    for (const auto& option : s.options) argv.push_back(option.ends_with(".pem") ? temp_ / option : option);
+    const auto r = testsupport::Run(argv, 30000);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    if (root_) {
+        ASSERT_TRUE(root_->Add(copy_, "/launcher")) << root_->error();
+        for (const auto& library : s.libraries) ASSERT_TRUE(root_->AddLibrary(library)) << root_->error();
+        for (const char* tool : {"/bin/sh", "/usr/bin/unzip"}) {
+            ASSERT_TRUE(s.libraries.size() < 2 || root_->Add(tool)) << root_->error();
+        }
+        // Where both flavours of Debian's libcurl look.
+        if (s.tls != Tls::None && s.tls != Tls::NoCaStore) {
+            ASSERT_TRUE(root_->Add(temp_ / "ca.pem", "/etc/ssl/certs/ca-certificates.crt")) << root_->error();
+        }
+        return;
+    }
+    // The package the copy came in, and a namesake in the working folder.
+    ASSERT_TRUE(testsupport::WriteFile(copy_ + ".zip", "the delivery archive"));
+    ASSERT_TRUE(testsupport::WriteFile(work_ + "/sa-launcher", "someone's notes"));
+    if (s.world == World::Xsm) {
+        // xsm writes ICE cookies only for the addresses it puts into SESSION_MANAGER.
+        ASSERT_TRUE(testsupport::WriteFile(home_ + "/.xsmstartup", ""));
+        xsm_ = testsupport::Process::Start({"xsm"}, env_);
+        ASSERT_FALSE(x_->WaitForWindow("xsm: Default").empty());
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        const std::string socket = "/tmp/.ICE-unix/" + std::to_string(xsm_->pid());
+        env_[1] =
+            ("SESSION_MANAGER=local/" + std::string(host) + ":@" + socket + ",unix/" + host + ":" + socket);
+    }
+}
+
+void EndToEnd::Act() {
+    for (const Step& step : GetParam().steps) {
+        switch (step.op) {
+        case Op::Window: ASSERT_FALSE((window_ = x_->WaitForWindow(step.text)).empty()) << step.text; break;
+        case Op::Type: ASSERT_TRUE(x_->Type(window_, step.text)); break;
+        case Op::Key: ASSERT_TRUE(x_->Key(window_, step.text)); break;
+        case Op::Click: ASSERT_TRUE(x_->ClickAt(window_, step.x, step.y)); break;
+        case Op::Close: ASSERT_TRUE(x_->Close(step.text)); break;
+        case Op::Polled: ASSERT_TRUE(WaitFor([&] { return server_->SessionPolls() >= 1; }, 20000)); break;
+        case Op::Signal: ASSERT_EQ(kill(launcher_->pid(), step.x), 0); break;
+        case Op::KillDisplay: ASSERT_EQ(kill(x_->serverPid(), SIGKILL), 0); break;
+        case Op::Xdo: {
+            std::istringstream words(std::regex_replace(step.text, std::regex("\\{w\\}"), window_));
+            std::vector<std::string> argv = {"xdotool"};
+            for (std::string w; words >> w;) argv.push_back(w);
+            ASSERT_TRUE(x_->Do(argv));
+        }
+        }
+    }
+}
+
+TEST_P(EndToEnd, Scenario) {
+    const Scenario& s = GetParam();
+    Prepare();
+    if (HasFatalFailure() || IsSkipped()) return;
+    int status = -1;
+    std::string output;
+    if (root_) {
+        const auto r = root_->Run({"/launcher"}, 60000, env_);
+        status = r.exitCode, output = r.output;
+    } else {
+        std::vector<std::string> argv = {copy_};
+        if (s.start == Start::BareName) {
+            env_.push_back("PATH=" + temp_ / "bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+            argv = {"sh", "-c", "cd '" + work_ + "' && exec sa-launcher"};
+        } else if (s.start == Start::Link) {
+            ASSERT_EQ(symlink(copy_.c_str(), (work_ + "/link").c_str()), 0);
+            argv = {work_ + "/link"};
+        }
+        launcher_ = testsupport::Process::Start(argv, env_, temp_ / "launcher.out");
+        ASSERT_TRUE(launcher_);
+        Act();
+        int raw = 0;
+        if (launcher_->Wait(60000, &raw)) status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        output = ReadFile(temp_ / "launcher.out");
+    }
+    EXPECT_EQ(status, 0) << output;
+
+    const std::string inside = root_ ? root_->path() : "";
+    const bool kept = access((inside + (root_ ? "/launcher" : copy_)).c_str(), F_OK) == 0;
+    EXPECT_TRUE(s.kept < 0 || kept == (s.kept == 1));
+    EXPECT_TRUE(s.polls != 0 || server_->Requests().empty());
+    EXPECT_TRUE(s.polls <= 0 || server_->SessionPolls() == s.polls) << server_->SessionPolls();
+    const std::string typed = s.steps.size() > 1 && s.steps[1].op == Op::Type ? s.steps[1].text : "";
+    for (const auto& poll : server_->Requests()) {
+        EXPECT_TRUE(poll.page != "session" || poll.query.at("c") == (*s.code ? s.code : typed))
+            << poll.target;
+    }
+    for (const auto& seen : s.proxyLog)
+        EXPECT_EQ(proxy_->AccessLog().find(seen.substr(seen[0] == '!')) == std::string::npos, seen[0] == '!')
+            << seen << " in\n"
+            << proxy_->AccessLog();
+    if (!root_) {
+        EXPECT_TRUE(s.kept < 0 || (access((copy_ + ".zip").c_str(), F_OK) == 0) == (s.kept == 1));
+        EXPECT_EQ(ReadFile(work_ + "/sa-launcher"), "someone's notes");
+    }
+    if (!s.output.empty()) {
+        EXPECT_NE(output.find(s.output), std::string::npos) << output;
+        EXPECT_NE(access((inside + "/home/ZEL").c_str(), F_OK), 0);
+        return;
+    }
+
+    int damaged = -1;
+    const auto log = ReadLog((root_ ? inside + "/home" : home_) + "/ZEL/exe.log", damaged);
+    EXPECT_EQ(damaged, 0);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "--->");
+    EXPECT_TRUE(s.world == World::Xsm || log.back() == "<---") << log.back();  // xsm's die ends it at once
+    std::size_t at = 0;
+    for (const auto& entry : s.log) {
+        const std::string want = Subst(entry);
+        if (want[0] == '!') {
+            EXPECT_EQ(CountPrefix(log, want.substr(1)), 0) << Joined(log);
+            continue;
+        }
+        while (at < log.size() && log[at].rfind(want, 0) != 0) ++at;
+        EXPECT_LT(at, log.size()) << "no line \"" << want << "\" (in this order) in\n" << Joined(log);
+        at = at < log.size() ? at + 1 : 0;
+    }
+    const std::string launched = "Successfully launched RC client [/tmp/ZELsupportRC_" + ac_ + "]";
+    EXPECT_EQ(IndexOf(log, launched) >= 0, s.ran) << Joined(log);
+    if (!s.ran) return;
+    EXPECT_TRUE(WaitFor(
+        [&] { return !ReadFile(root_ ? inside + "/client-ran" : temp_ / "client-ran").empty(); }, 5000))
+        << "the client did not run";
+    ASSERT_EQ(server_->ComponentRequests().size(), 1u);
+    EXPECT_TRUE(server_->ComponentRequests()[0].problems.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Launcher, EndToEnd, ::testing::ValuesIn(AllScenarios()),
+                         [](const auto& info) { return info.param.name; });
+
+// The release copy asks the loader for glibc 2.34 at most, so it starts on
+// the older desktops it is handed to.
+TEST(ReleaseCopy, NeedsGlibc234AtMost) {
+    if (std::string(SA_LAUNCHER).find("/dist/") == std::string::npos) GTEST_SKIP() << "not a release tree";
+    const auto r = testsupport::Run({"readelf", "-W", "-V", SA_LAUNCHER}, 30000);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const std::regex version(R"(Name: GLIBC_2\.(\d+))");
+    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), version);
+         it != std::sregex_iterator(); ++it)
+        EXPECT_LE(std::stoi((*it)[1]), 34) << (*it)[0];
+}
+
+}  // namespace
