@@ -1,6 +1,6 @@
 # Two entry points for a newcomer on Debian 12: `make demo` and `make check`.
 SHELL := /bin/bash
-.PHONY: bootstrap build demo release check check-format check-default check-i386 check-arm64 check-fuzz fuzz asan tsan bench clean format
+.PHONY: bootstrap build demo release check check-format check-ratio check-default check-i386 check-arm64 check-fuzz fuzz asan tsan bench clean format
 
 bootstrap:
 	scripts/bootstrap
@@ -35,13 +35,17 @@ format: bootstrap
 check-format: bootstrap
 	scripts/format --check
 
+# Test code at most half the product code, in non-blank lines.
+check-ratio:
+	scripts/test-ratio
+
 check-arm64: bootstrap
 	cmake --preset arm64
 	cmake --build --preset arm64
 	ctest --preset arm64
 
 # The release first: the default tree's tests check what dist/ holds.
-check: check-format release check-default check-i386 check-arm64 check-fuzz
+check: check-format check-ratio release check-default check-i386 check-arm64 check-fuzz
 
 # The fuzz targets built with clang and libFuzzer, each run FUZZ_SECONDS (default 60).
 fuzz: bootstrap
