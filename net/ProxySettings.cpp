@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -608,13 +609,27 @@ std::string ProxySettings::GetCredentials() const {
 
 bool ProxySettings::LoadProxySettings(const std::string& url) { return ProxyDiscovery().Finish(url, *this); }
 
+// libproxy answers from a desktop session's settings, the proxy variables or
+// SUSE's sysconfig file. Without any of them its answer is direct://, and
+// asking costs a process and the loading of its plugins.
+static bool DesktopMayAnswer() {
+    for (const char* name :
+         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "GNOME_DESKTOP_SESSION_ID", "KDE_FULL_SESSION",
+          "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+        const char* value = getenv(name);
+        if (value && *value) return true;
+    }
+    return access("/etc/sysconfig/proxy", F_OK) == 0;
+}
+
 void ProxyDiscovery::Start(const std::string& url) {
     if (m_started) return;
     m_started = true;
     m_url = url;
     m_deadline = TickCountMs() + DesktopProxyQuery::kLimitMs;
     // The longer of the two first.
-    m_desktop.Start(url);
+    m_askDesktop = DesktopMayAnswer();
+    if (m_askDesktop) m_desktop.Start(url);
     m_gconftoolError =
         m_gconftool.Start({"gconftool-2", "-R", "/system/http_proxy"}, {.captureOutput = true});
 }
@@ -681,6 +696,7 @@ bool ProxyDiscovery::Find(ProxyFound& found, const char*& where) {
         }
     }
 
+    if (!m_askDesktop) return false;
     std::string answer;
     ProxyFound result;
     const DesktopProxyQuery::Outcome outcome = m_desktop.Finish(answer);

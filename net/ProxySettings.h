@@ -87,4 +87,5 @@ private:
     ChildProcess m_gconftool;
     int m_gconftoolError = 0;
     DesktopProxyQuery m_desktop;
+    bool m_askDesktop = false;
 };
