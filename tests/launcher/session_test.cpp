@@ -68,8 +68,11 @@ const Scenario kScenarios[] = {
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const auto& dir : {home_, clients_}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+        for (const auto& dir : {home_, clients_, bin_}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
         setenv("HOME", home_.c_str(), 1);
+        // A stand-in gconftool-2 first on PATH counts the discoveries.
+        ASSERT_TRUE(WriteFile(bin_ + "/gconftool-2", "#!/bin/sh\necho >>'" + discoveries_ + "'\n", 0755));
+        setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
         // argv[0] names a file that is not this executable: it and its zip must survive the removal step.
         for (const auto& file : {launcherPath_, launcherPath_ + ".zip"})
             ASSERT_TRUE(WriteFile(file, "mine", 0755));
@@ -78,6 +81,7 @@ protected:
         // A launched client runs on its own; let it finish writing into our folder.
         WaitFor([&] { return CountPrefix(log_, "Successfully launched") == 0 || !ReadFile(marker_).empty(); },
                 5000);
+        setenv("PATH", path_.c_str(), 1);
         Tuning() = LauncherTuning{};
         std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock);
     }
@@ -91,7 +95,8 @@ protected:
 
     testsupport::TempDir temp_{"sa-session"};
     std::string home_ = temp_ / "home", clients_ = temp_ / "clients", launcherPath_ = temp_ / "launcher",
-                marker_ = temp_ / "client-ran", ac_;
+                marker_ = temp_ / "client-ran", bin_ = temp_ / "bin", discoveries_ = temp_ / "discoveries",
+                path_ = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin", ac_;
     std::vector<std::string> log_;
 };
 
@@ -118,6 +123,7 @@ TEST_F(SessionTest, Scenarios) {
         ASSERT_TRUE(offline || server.Start());
 
         unlink((home_ + "/ZEL/exe.log").c_str());
+        unlink(discoveries_.c_str());
         const std::string url =
             offline ? "http://127.0.0.1:" + std::to_string(options.port) + "/velmoran/" : server.BaseUrl();
         WriteBlock("url(" + url + ")lang(de)owner(54213)code(" + (ui.sessionCode.empty() ? s.sent : "") +
@@ -155,6 +161,7 @@ TEST_F(SessionTest, Scenarios) {
         const auto posts = server.ComponentRequests();
         EXPECT_EQ(posts.size(), launched || s.logged[0].find('%') != std::string::npos ? 1u : 0u);
         if (launched) {
+            EXPECT_EQ(ReadFile(discoveries_), "\n") << "one discovery per run, not one per transfer";
             ASSERT_EQ(posts.size(), 1u);
             EXPECT_TRUE(posts[0].problems.empty()) << posts[0].problems.front();
             ASSERT_EQ(posts[0].form.size(), 9u);  // no proxy items without credentials
