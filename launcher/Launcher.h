@@ -33,6 +33,11 @@ extern MPEventID StopEvent;
 // What the status window shows when the server cannot be trusted.
 inline constexpr const char* kCannotVerifyServer = "Cannot verify the server";
 
+class CDownload;
+// After a failed transfer: when the server could not be verified, logs why
+// and keeps the copy for another try. True then.
+bool NoteTlsRefusal(const CDownload& download);
+
 // Timings and the client folder. The product always runs with the defaults;
 // only tests change them, to run fast and apart from each other.
 struct LauncherTuning {

@@ -86,10 +86,7 @@ void RequestClient(const std::string* ticket, const std::string& assignment, con
     const CDownload::DownloadReturnCode result = download.PostToFile(url, body, packagePath);
     if (result != CDownload::DOWNLOAD_OK) {
         LogWrite("Error (%d) - PostToFile(\"%s\")", static_cast<int>(result), packagePath.c_str());
-        if (!download.GetTlsRefusal().empty()) {
-            LogWrite("ERROR: Cannot verify the server: %s", download.GetTlsRefusal().c_str());
-            KeepCopy = true;
-        }
+        NoteTlsRefusal(download);
         return;
     }
     if (!ClientPathIsOurs(clientPath)) {

@@ -61,6 +61,14 @@ std::string SessionPageUrl() {
     return url + ApplicationSettings::Get()->GetSessionPage();
 }
 
+bool NoteTlsRefusal(const CDownload& download) {
+    const std::string reason = download.GetTlsRefusal();
+    if (reason.empty()) return false;
+    LogWrite("ERROR: Cannot verify the server: %s", reason.c_str());
+    KeepCopy = true;  // to run again once the cause (the clock, say) is mended
+    return true;
+}
+
 void* SessionThread(void* argument) {
     ByteBuffer reply;
     reply.SetLength(64);  // capacity 128
@@ -102,8 +110,7 @@ void* SessionThread(void* argument) {
             } else if (!download.GetTlsRefusal().empty()) {
                 // No retry and no fallback: nothing from a server we cannot verify is read.
                 LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
-                LogWrite("ERROR: Cannot verify the server: %s", download.GetTlsRefusal().c_str());
-                refused = stop = true;
+                refused = stop = NoteTlsRefusal(download);
             } else {
                 if (result != CDownload::DOWNLOAD_OK) {
                     LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
@@ -136,7 +143,6 @@ void* SessionThread(void* argument) {
             bool signalled = false;
             WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
         } else if (refused) {
-            KeepCopy = true;  // to run again once the cause (the clock, say) is mended
             SetStatusText(kCannotVerifyServer);
             bool signalled = false;
             WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);

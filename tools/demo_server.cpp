@@ -13,6 +13,7 @@
 #include <httplib.h>
 
 #include "Crypto.h"
+#include "OpenSslHandles.h"
 
 namespace demo {
 namespace {
@@ -43,13 +44,9 @@ std::string QueryOf(const std::string& target) {
     return at == std::string::npos ? std::string() : target.substr(at + 1);
 }
 
-template <class T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using Cert = std::unique_ptr<X509, Freer<X509, X509_free>>;
+using ssl::Bio;
+using ssl::Key;
+using Cert = ssl::X509Cert;
 
 Cert ReadCert(const std::string& pem) {
     Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "ApplicationSettings.h"
+#include "OpenSslHandles.h"
 #include "ParameterBlock.h"
 #include "ParameterBlockSample.h"
 #include "UniqueFd.h"
@@ -66,13 +67,9 @@ bool ParseFlag(const std::string& text, unsigned char& flag) {
     return false;
 }
 
-template <class T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using Certificate = std::unique_ptr<X509, Freer<X509, X509_free>>;
+using ssl::Bio;
+using ssl::Key;
+using Certificate = ssl::X509Cert;
 
 // libcurl's pin of the public key in a PEM file (the first certificate, else
 // a public key): "sha256//" and the base64 SHA-256 of the key's DER form.
