@@ -6,7 +6,7 @@
 
 #include "CriticalSection.h"
 #include "TlsPolicy.h"
-#include "ProxySettings.h"
+#include "ProxyDiscovery.h"
 
 struct SessionParametersRecord {
     std::string url;
