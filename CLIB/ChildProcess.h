@@ -1,11 +1,15 @@
 #pragma once
-// A program started from an argument vector with posix_spawn, never through
-// a shell: no quoting question, no extra process, and a program that cannot
-// be executed is an error number here instead of a shell's exit status.
+// A program started from an argument vector, never through a shell: no
+// quoting question, no extra process. Started with fork and exec and a
+// close-on-exec pipe that carries a failed exec's error number back, so that
+// Start tells a program that really runs from one that could not be executed
+// on every C library. The program gets standard input from /dev/null and no
+// descriptor of ours but standard output and error.
 
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +22,9 @@ public:
         bool captureOutput = false;    // standard output into a pipe, read with ReadOutput
         bool quiet = false;            // standard error to /dev/null
         bool ownProcessGroup = false;  // apart from the terminal's signals; Kill ends the whole group
+        // Killed when the thread that started it ends (the process, for the
+        // main thread), also by SIGKILL: a helper must not outlive us.
+        bool dieWithParent = false;
         const std::vector<std::string>* environment = nullptr;  // "NAME=value"; null: ours
         const char* program = nullptr;                          // the file to run when it is not argv[0]
     };
@@ -28,22 +35,23 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts argv[0] (or the program), searched in PATH when it holds no '/'. Standard input
-    // is /dev/null; signals start with their default handling. 0, or the
-    // error number of the failed start (an exec failure included).
+    // Starts argv[0] (or the program), searched in PATH when it holds no '/'.
+    // 0 once the program is executing, or the error number of the failed
+    // start (the exec's included); signals start with their default handling.
     int Start(const std::vector<std::string>& argv, const Options& options);
     bool running() const { return m_pid > 0; }
 
     // Appends the captured output up to its end, or up to a text that ends
     // with last when one is given; false when it did not end by deadlineMs
-    // (TickCountMs) or the pipe failed.
-    bool ReadOutput(std::string& text, std::uint64_t deadlineMs, const std::string& last = "");
+    // (TickCountMs), when limit bytes came first, or when the pipe failed.
+    bool ReadOutput(std::string& text, std::uint64_t deadlineMs, const std::string& last = "",
+                    std::size_t limit = SIZE_MAX);
     // Waits for the end; the raw wait status, -1 when there is no child.
     int Wait();
     // Same, killed at deadlineMs (TickCountMs): -1 then.
     int Wait(std::uint64_t deadlineMs);
-    // A status that says the program could not be executed at all: where
-    // posix_spawn cannot report that (qemu-user, for one), the child ends with 127.
+    // A program that ran but could not start what it was for: a shell
+    // wrapper whose target is missing ends with 127.
     static bool NotExecuted(int status) {
         return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 127;
     }
