@@ -185,10 +185,11 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     if (!post) Curl().curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
 
     m_protocol = DetectProtocolType(url);
-    if (m_protocol == PROTOCOL_HTTPS) {
-        Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, m_skipPeerVerification ? 0L : 1L);
-        Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, m_skipHostVerification ? 0L : 2L);
-        Curl().curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pins.empty() ? nullptr : m_pins.c_str());
+    if (m_protocol == PROTOCOL_HTTPS && !ApplyTlsPolicy()) {
+        m_extraHeaders.reset();
+        LogWrite("[CDownload] ERROR: %s: could not perform download: %s", kDownloadToBufferName,
+                 m_tlsRefusal.c_str());
+        return DOWNLOAD_TRANSFER_ERROR;
     }
 
     m_body.clear();
@@ -209,9 +210,13 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     Curl().curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     m_extraHeaders.reset();
 
-    switch (rc) {
-    case CURLE_OK:
-    case CURLE_RECV_ERROR: break;
+    // A connection lost after the server's status line still counts by that
+    // status. Lost before it (after the proxy's CONNECT, whose 200 is the
+    // proxy's), it is an error like any other.
+    CURLcode outcome = rc;
+    if (rc == CURLE_RECV_ERROR && ResponseStatus() != 0) outcome = CURLE_OK;
+    switch (outcome) {
+    case CURLE_OK: break;
     case CURLE_OPERATION_TIMEDOUT:
         LogWrite("[CDownload] ERROR: %s: download timed out: %s", kDownloadToBufferName, m_errorText);
         return DOWNLOAD_TIMEOUT;
@@ -310,6 +315,7 @@ CDownload::DownloadReturnCode CDownload::PostToFile(const std::string& url, cons
                  static_cast<int>(content.size()), static_cast<int>(content.size()));
         result = DOWNLOAD_FILE_WRITE_ERROR;
     }
+    if (result != DOWNLOAD_OK) unlink(fileName.c_str());  // no empty or half package is left
     return result;
 }
 
@@ -334,17 +340,20 @@ CDownload::DownloadReturnCode CDownload::DownloadToFile(const std::string& url, 
                      fileName.c_str(), m_errorText);
         }
     }
+    if (result != DOWNLOAD_OK) unlink(fileName.c_str());
     return result;
 }
 
-CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
-    CURL* h = m_curl.get();
-    long responseCode = 0;
-    long connectCode = 0;
-    Curl().curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
-    Curl().curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+long CDownload::ResponseStatus() const {
+    // The proxy's answer to CONNECT counts only when it asks for credentials.
+    long responseCode = 0, connectCode = 0;
+    Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_RESPONSE_CODE, &responseCode);
+    Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    return responseCode != 0 ? responseCode : connectCode == 407 ? 407 : 0;
+}
 
-    const long status = responseCode != 0 ? responseCode : connectCode;
+CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
+    const long status = ResponseStatus();
     if (status == 0) {
         char text[CURL_ERROR_SIZE];
         snprintf(text, sizeof(text), "%s: Impossible to determine response status. Could not continue",
@@ -405,6 +414,31 @@ void CDownload::GetProxySettings(ProxySettings* out) {
 }
 
 std::string CDownload::GetProxyAuthText() const { return m_proxyAuthText; }
+
+bool CDownload::ApplyTlsPolicy() {
+    // An option libcurl refuses would leave the transfer unprotected: none is
+    // made then. A backend that cannot pin (rustls, BearSSL) refuses the pin
+    // option even to clear it, so it is set only for pins.
+    CURL* h = m_curl.get();
+    const char* option = "CURLOPT_SSL_VERIFYPEER";
+    CURLcode rc = Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, m_skipPeerVerification ? 0L : 1L);
+    if (rc == CURLE_OK) {
+        option = "CURLOPT_SSL_VERIFYHOST";
+        rc = Curl().curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, m_skipHostVerification ? 0L : 2L);
+    }
+    if (rc == CURLE_OK && !m_pins.empty()) {
+        option = "CURLOPT_PINNEDPUBLICKEY";
+        rc = Curl().curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pins.c_str());
+        if (rc == CURLE_NOT_BUILT_IN || rc == CURLE_UNKNOWN_OPTION) {
+            m_tlsRefusal = "this computer's libcurl cannot check pins";
+            return false;
+        }
+    }
+    if (rc == CURLE_OK) return true;
+    m_tlsRefusal = std::string("this computer's libcurl refuses ") + option + " (error " +
+                   std::to_string(static_cast<int>(rc)) + ")";
+    return false;
+}
 
 void CDownload::SetTlsPolicy(const TlsPolicy& policy) {
     // Pins alone suffice: they are how a service's self-signed certificate is trusted.

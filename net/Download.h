@@ -56,7 +56,8 @@ public:
     DownloadReturnCode DownloadToBuffer(const std::string& url, ByteBuffer* body);
     DownloadReturnCode PostToBuffer(const std::string& url, const std::string& postBody,
                                     std::vector<char>& body);
-    // POST whose answer is stored in fileName (created anew, mode 0644 when complete).
+    // POST whose answer is stored in fileName (created anew, mode 0644 when
+    // complete; removed again when the transfer or the write failed).
     DownloadReturnCode PostToFile(const std::string& url, const std::string& postBody,
                                   const std::string& fileName);
     DownloadReturnCode DownloadToFile(const std::string& url, const std::string& fileName);
@@ -90,6 +91,10 @@ private:
     };
 
     DownloadReturnCode AnalyzeResponse();
+    // The server's HTTP status, or the proxy's 407 to CONNECT; 0 when neither came.
+    long ResponseStatus() const;
+    // The policy's options on the handle; false, with the refusal set, when libcurl refuses one.
+    bool ApplyTlsPolicy();
     void ApplyProxySettings();
     void SetErrorText(const char* text);
     void AppendExtraHeader(const char* header);

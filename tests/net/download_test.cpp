@@ -61,12 +61,12 @@ TEST(Download, ServerAnswers) {
          Status("401 x", "WWW-Authenticate: NTLM " + ProxyHome::Fixture("ntlm/curl-test209-CC.b64") + "\r\n"),
          Then::Keep, D::DOWNLOAD_AUTH_REQUIRED, "", kAuth, "CC"},
         // Broken after the status line: no length announced, what came is the
-        // body; fewer bytes than announced is no success; nothing at all: no status.
+        // body; fewer bytes than announced is no success; nothing at all: an error.
         {"/whole", "HTTP/1.1 200 OK\r\n\r\npartial but whole", Then::Reset, D::DOWNLOAD_OK,
          "partial but whole", "Recv failure"},
         {"/cut", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly this", Then::Reset,
          D::DOWNLOAD_TRANSFER_ERROR, "", "Recv failure"},
-        {"/reset", "", Then::Reset, D::DOWNLOAD_FATAL, "", "Impossible to determine response status"},
+        {"/reset", "", Then::Reset, D::DOWNLOAD_TRANSFER_ERROR, "", "Recv failure"},
         {"/silent", "", Then::Silence, D::DOWNLOAD_TIMEOUT, "", "Operation timed out"},
         {"http://127.0.0.1:1/", "", Then::Keep, D::DOWNLOAD_FAILED, "", "Failed to connect"},
         // Refused before it starts: the text of the one before is not reported.
@@ -157,6 +157,51 @@ TEST(Download, FilesRefuseAnEntryTheyCannotRemove) {
     }
 }
 
+// openssl's own server, answering with a page of its own on a fresh self-signed
+// certificate, at https://127.0.0.1:port/page once it is up.
+std::unique_ptr<Process> TlsServer(const ProxyHome& home, int port, const std::string& version = "-tls1_3") {
+    const std::string key = home.path() + "/key.pem", cert = home.path() + "/cert.pem";
+    if (testsupport::Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                          cert, "-days", "2", "-subj", "/CN=support.example.test"},
+                         30000)
+            .exitCode != 0)
+        return nullptr;
+    auto tls = Process::Start({"openssl", "s_server", "-quiet", version, "-accept",
+                               "127.0.0.1:" + std::to_string(port), "-key", key, "-cert", cert, "-www"});
+    std::vector<char> body;
+    const std::string page = "https://127.0.0.1:" + std::to_string(port) + "/page";
+    return WaitFor([&] { return D().DownloadToBuffer(page, body) == D::DOWNLOAD_OK; }, 10000) ? std::move(tls)
+                                                                                              : nullptr;
+}
+
+// A tunnel lost after the request has no answer in it: the proxy's 200 to
+// CONNECT is not the server's, and no package is left. A libcurl that cannot
+// pin fails a pinned transfer before it starts, instead of running it unpinned.
+TEST(Download, TunnelLostAfterTheRequestAndPinsNotChecked) {
+    ProxyHome home;
+    const int port = FreeTcpPort();
+    const std::string https = "https://127.0.0.1:" + std::to_string(port) + "/page";
+    auto tls = TlsServer(home, port, "-tls1_2");  // its answer is its first application record
+    ASSERT_TRUE(tls);
+    TunnelProxy proxy([port](int) { return TunnelProxy::Route{port, true}; });
+    ProxySettings tunnel;
+    tunnel.SetHost("127.0.0.1");
+    tunnel.port = static_cast<uint32_t>(proxy.port());
+    const std::string package = home.path() + "/package.zip";
+    EXPECT_EQ(D(tunnel).DownloadToFile(https, package), D::DOWNLOAD_TRANSFER_ERROR);
+    EXPECT_EQ(proxy.tunnels(), 1);
+    EXPECT_NE(access(package.c_str(), F_OK), 0) << "a package was left";
+
+    setenv("SA_CURL_REFUSE_PINS", "1", 1);
+    D pinned;
+    pinned.SetTlsPolicy({TlsPolicy::TLS_PINNED, "sha256//" + std::string(43, 'A') + "="});
+    std::vector<char> body;
+    EXPECT_EQ(pinned.DownloadToBuffer(https, body), D::DOWNLOAD_TRANSFER_ERROR);
+    EXPECT_EQ(pinned.GetTlsRefusal(), "this computer's libcurl cannot check pins");
+    EXPECT_EQ(D().DownloadToBuffer(https, body), D::DOWNLOAD_OK) << "a copy without pins still runs";
+    unsetenv("SA_CURL_REFUSE_PINS");
+}
+
 // A desktop whose browser names the proxy: no login, a wrong one, the right
 // one, over HTTP and through a tunnel to HTTPS. The origin sees no login.
 class ThroughSquid : public ::testing::TestWithParam<SquidAuth> {};
@@ -166,18 +211,11 @@ TEST_P(ThroughSquid, LoginRoundTrip) {
     RawServer plain([](int fd, const std::string&, const std::atomic<bool>&) {
         return SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), true;
     });
-    // openssl's own server answers with a page of its own, on a fresh self-signed certificate.
-    const std::string key = home.path() + "/key.pem", cert = home.path() + "/cert.pem";
-    ASSERT_EQ(testsupport::Run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                                "-out", cert, "-days", "2", "-subj", "/CN=support.example.test"},
-                               30000)
-                  .exitCode,
-              0);
-    const std::string port = std::to_string(FreeTcpPort()), https = "https://127.0.0.1:" + port + "/page";
-    auto tls = Process::Start({"openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + port, "-key", key,
-                               "-cert", cert, "-www"});
+    const int port = FreeTcpPort();
+    const std::string https = "https://127.0.0.1:" + std::to_string(port) + "/page";
+    auto tls = TlsServer(home, port);
+    ASSERT_TRUE(tls);
     std::vector<char> body;
-    ASSERT_TRUE(WaitFor([&] { return D().DownloadToBuffer(https, body) == D::DOWNLOAD_OK; }, 10000));
     auto proxy = SquidProxy::Start(GetParam(), "alice", "s3cret pass", "Support Proxy");
     ASSERT_TRUE(proxy) << SquidProxy::LastError();
     ASSERT_TRUE(WriteFirefoxProxyPrefs(home.path(), "127.0.0.1", proxy->port()));

@@ -1,11 +1,13 @@
 // A libcurl.so.4 that hands every call on to the real one but, as those before
-// 7.60, leaves the error buffer alone when a transfer writes no message.
+// 7.60, leaves the error buffer alone when a transfer writes no message; with
+// SA_CURL_REFUSE_PINS set it cannot pin, as the rustls and BearSSL builds.
 
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <dlfcn.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -40,6 +42,7 @@ extern "C" CURLcode curl_easy_setopt(CURL* h, CURLoption option, ...) {
     void* value = va_arg(args, void*);
     va_end(args);
     if (option == CURLOPT_ERRORBUFFER) buffers[h] = static_cast<char*>(value);
+    if (option == CURLOPT_PINNEDPUBLICKEY && getenv("SA_CURL_REFUSE_PINS")) return CURLE_NOT_BUILT_IN;
     return reinterpret_cast<CURLcode (*)(CURL*, CURLoption, ...)>(Real("curl_easy_setopt"))(h, option, value);
 }
 

@@ -26,9 +26,9 @@ namespace testsupport {
 class ProxyHome {
 public:
     ProxyHome() {
-        for (const char* name :
-             {"HOME", "PATH", "XDG_CONFIG_HOME", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-              "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP"}) {
+        for (const char* name : {"HOME", "PATH", "XDG_CONFIG_HOME", "http_proxy", "HTTP_PROXY", "https_proxy",
+                                 "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY",
+                                 "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"}) {
             const char* v = getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
             if (std::string(name) != "PATH") unsetenv(name);
@@ -137,6 +137,64 @@ private:
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::vector<std::string> requests_;
+};
+
+// A proxy that answers CONNECT itself and relays tunnel n (0 for the first)
+// to the port route(n) names: the server asked for, or another one. With
+// resetAtAnswer the first application record the server sends back (TLS 1.2:
+// its answer) is replaced by a reset of the client's connection.
+class TunnelProxy {
+public:
+    struct Route {
+        int port;
+        bool resetAtAnswer = false;
+    };
+    explicit TunnelProxy(std::function<Route(int tunnel)> route)
+        : server_([this, route](int fd, const std::string&, const std::atomic<bool>& stopping) {
+              const Route to = route(tunnels_++);
+              sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(to.port)), {htonl(INADDR_LOOPBACK)}, {}};
+              const UniqueFd server(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+              if (connect(server.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+              SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+              Relay(fd, server.get(), to.resetAtAnswer, stopping);
+              return false;
+          }) {}
+    int port() const { return server_.port(); }
+    int tunnels() const { return tunnels_; }
+
+private:
+    static void Relay(int client, int server, bool resetAtAnswer, const std::atomic<bool>& stopping) {
+        std::string fromServer;  // whole TLS records are passed on
+        for (pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}}; !stopping;) {
+            if (poll(p, 2, 20) <= 0) continue;
+            char buf[16384];
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const ssize_t n = recv(p[i].fd, buf, sizeof buf, 0);
+                if (n <= 0) return;
+                if (i == 0 || !resetAtAnswer) {
+                    SendAll(p[1 - i].fd, std::string(buf, static_cast<size_t>(n)));
+                    continue;
+                }
+                fromServer.append(buf, static_cast<size_t>(n));
+                while (fromServer.size() >= 5) {
+                    if (fromServer[0] == 23) {
+                        const linger reset{1, 0};
+                        setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                        return;
+                    }
+                    const size_t record = 5 + (static_cast<unsigned char>(fromServer[3]) << 8 |
+                                               static_cast<unsigned char>(fromServer[4]));
+                    if (fromServer.size() < record) break;
+                    SendAll(client, fromServer.substr(0, record));
+                    fromServer.erase(0, record);
+                }
+            }
+        }
+    }
+
+    std::atomic<int> tunnels_{0};
+    RawServer server_;
 };
 
 }  // namespace testsupport
