@@ -1,7 +1,7 @@
 // One proxy settings reader (SA_READER, set per target) on a fuzzed file, and
 // what discovery makes of its result: a proxy reported is a usable host and port.
 
-#include <cstring>
+#include <string>
 
 #include "FuzzHarness.h"
 #include "ProxySettingsReaders.h"
@@ -27,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (host[0] == '[')  // an IPv6 address, in the brackets libcurl wants
         FUZZ_CHECK(host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == host.size() - 1 &&
                    host.back() == ']');
-    else
-        FUZZ_CHECK(!std::strpbrk(host.c_str(), " \t:/"));
+    else  // a DNS name or an IPv4 address
+        FUZZ_CHECK(
+            host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._") ==
+            std::string::npos);
     FUZZ_CHECK(settings.port > 0 && settings.port <= 65535);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "DesktopProxy.h"
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,14 @@ bool EndsWith(const std::string& text, const char* end) {
 bool IsDesktopProxyHelper(int argc, char** argv) { return argc == 2 && !strcmp(argv[0], kHelperName); }
 
 void RunDesktopProxyHelper(const char* url) {
+    // Bounded on its own as well, should the launcher's kill not come: a
+    // PAC script that loops is stopped by the clock and by the processor time.
+    const unsigned limitSeconds = static_cast<unsigned>(DesktopProxyQuery::kLimitMs / 1000);
+    alarm(limitSeconds + 1);
+    const rlimit cpu{limitSeconds, limitSeconds + 1};
+    setrlimit(RLIMIT_CPU, &cpu);
+    // As curl: HTTP_PROXY is what a CGI program gets from a client's "Proxy:" header.
+    unsetenv("HTTP_PROXY");
     if (CurrentDesktopIsGnome() && !getenv("GNOME_DESKTOP_SESSION_ID"))
         setenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated", 1);
     DynamicLibrary library;
@@ -86,9 +95,11 @@ void RunDesktopProxyHelper(const char* url) {
 void DesktopProxyQuery::Start(const std::string& url) {
     m_deadline = TickCountMs() + kLimitMs;
     // In a group of its own, so that killing it also ends what its plugins started.
-    m_startError = m_helper.Start(
-        {kHelperName, url},
-        {.captureOutput = true, .quiet = true, .ownProcessGroup = true, .program = "/proc/self/exe"});
+    m_startError = m_helper.Start({kHelperName, url}, {.captureOutput = true,
+                                                       .quiet = true,
+                                                       .ownProcessGroup = true,
+                                                       .dieWithParent = true,
+                                                       .program = "/proc/self/exe"});
 }
 
 DesktopProxyQuery::Outcome DesktopProxyQuery::Finish(std::string& answer) {
@@ -98,15 +109,10 @@ DesktopProxyQuery::Outcome DesktopProxyQuery::Finish(std::string& answer) {
         return FAILED;
     }
     std::string text;
-    const bool ended = m_helper.ReadOutput(text, m_deadline, kEndLine);
-    if (ended && !EndsWith(text, kEndLine) && ChildProcess::NotExecuted(m_helper.Wait(m_deadline))) {
-        m_startError = ENOEXEC;
-        answer = "cannot start /proc/self/exe";
-        return FAILED;
-    }
+    const bool ended = m_helper.ReadOutput(text, m_deadline, kEndLine, kAnswerLimit);
     m_helper.Kill();
     if (!ended) {
-        answer = "no answer within 5 seconds";
+        answer = text.size() >= kAnswerLimit ? "an answer longer than 64 KiB" : "no answer within 5 seconds";
         return FAILED;
     }
     for (const char* head : {kAnswered, kMissing}) {

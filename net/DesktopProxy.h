@@ -10,6 +10,7 @@
 //       if (IsDesktopProxyHelper(argc, argv)) RunDesktopProxyHelper(argv[1]);
 //       ...
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,7 @@ bool IsDesktopProxyHelper(int argc, char** argv);
 class DesktopProxyQuery {
 public:
     static constexpr std::uint64_t kLimitMs = 5000;
+    static constexpr std::size_t kAnswerLimit = 64 * 1024;
 
     enum Outcome {
         ANSWERED,  // answer: libproxy's proxy URLs, one a line, best first
@@ -47,6 +49,8 @@ public:
         FAILED,    // no answer within the limit, a crash, or no helper; answer: why
     };
 
+    // The helper dies with the calling thread: call it from one that lives
+    // as long as the process (the main thread), or at least past Finish.
     void Start(const std::string& url);
     Outcome Finish(std::string& answer);
     // False when the helper could not even be started.

@@ -125,8 +125,10 @@ std::string CleanHost(const std::string& given, uint32_t& port) {
     }
     size_t space = host.rfind(' ');
     if (space != std::string::npos) host.erase(0, space + 1);
-    // A bracket left over from a mangled address is no host either.
-    if (host.find_first_of("[]") != std::string::npos) return std::string();
+    // A DNS name or an IPv4 address; anything else a source holds (a control
+    // byte, an "=", a bracket left from a mangled address) is no host.
+    static const char kHostCharacters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._";
+    if (host.find_first_not_of(kHostCharacters) != std::string::npos) return std::string();
     return host;
 }
 
@@ -141,7 +143,7 @@ bool UsableHost(const ProxyFound& found) {
 bool DesktopMayAnswer() {
     for (const char* name :
          {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "GNOME_DESKTOP_SESSION_ID", "KDE_FULL_SESSION",
-          "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+          "http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) {
         const char* value = getenv(name);
         if (value && *value) return true;
     }

@@ -39,12 +39,19 @@ const char kKde[] = ".kde/share/config/kioslaverc", kGconf[] = ".gconf/system/ht
            kNetscape[] = ".netscape/preferences.js", kFirefox[] = ".mozilla/firefox/q.default/prefs.js";
 
 std::vector<Row> Rows(bool desktop) {
-    if (desktop)  // the browser only points at the system settings in the second
-        return {{"GnomeManual", {{"gsettings", "127.0.0.1"}}, "127.0.0.1:3128 (desktop proxy settings)"},
-                {"FirefoxType4",
-                 {{kFirefox, Pref("type", "4")}, {"gsettings", "127.0.0.1"}},
-                 "127.0.0.1:3128 ("}};
+    if (desktop)  // the browser only points at the system settings in the second; HTTP_PROXY is a CGI's
+        return {
+            {"GnomeManual", {{"gsettings", "127.0.0.1"}}, "127.0.0.1:3128 (desktop proxy settings)"},
+            {"FirefoxType4", {{kFirefox, Pref("type", "4")}, {"gsettings", "127.0.0.1"}}, "127.0.0.1:3128 ("},
+            {"HttpProxyIgnored",
+             {{"$DESKTOP_SESSION", "xfce"}, {"$HTTP_PROXY", "http://cgi.example:1"}},
+             ""}};
     const std::string kde3 = F("kde-kioslaverc/jigdo-kde3-type1-colon.kioslaverc");
+    const auto gconftool = [](const std::string& host) {
+        std::string output = F("gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt");
+        output.replace(output.find("${PROXYSERVER}"), 14, host);
+        return "#!/bin/sh\n/bin/cat <<'EOF'\n" + output + "EOF\n";
+    };
     const std::string kdeVariable = F("kde-kioslaverc/chromium-kde-type4-http_proxy.kioslaverc");
     std::vector<Row> rows = {
         {"Nothing", {}, ""},
@@ -52,9 +59,12 @@ std::vector<Row> Rows(bool desktop) {
          {{kKde, kdeVariable}, {"$http_proxy", "http://p.example:3128"}},
          "p.example:3128 (KDE"},
         {"GnomeCommand",
-         {{"bin/gconftool-2", "#!/bin/sh\n/bin/cat <<'EOF'\n" +
-                                  F("gnome-gconf/jingfenghanmax-blog-gconftool-R-output.txt") + "EOF\n"}},
-         "${PROXYSERVER}:81 (GNOME settings)"},
+         {{"bin/gconftool-2", gconftool("proxy.example")}},
+         "proxy.example:81 (GNOME settings)"},
+        // The fixture's placeholder is no host: the search goes on to the variables.
+        {"GnomePlaceholder",
+         {{"bin/gconftool-2", gconftool("${PROXYSERVER}")}, {"$http_proxy", "http://env.example:3130"}},
+         "env.example:3130 ("},
         {"GnomeToolNotExecutable",
          {{kGconf, F("gnome-gconf/chisimba-old-spaces-hostname.gconf.xml")},
           {"bin/gconftool-2", "#!/bin/sh\nexec /nonexistent/gconftool-2\n"}},
@@ -153,11 +163,14 @@ TEST(ProxyUrlReaders, LibproxyAndVariables) {
         {"http_proxy=p:1\nno_proxy=127.0.0.0/8", "http://127.0.0.1:80/", "none"},
         {"http_proxy=p:1\nno_proxy=10.0.0.0/8,::1", "http://user@127.0.0.1/", " p:1 "},
     };
-    // What stands behind a NUL is not part of the host.
-    ProxyFound nul;
-    nul.host = std::string("\0proxy.example", 14);
-    ProxySettings settings;
-    EXPECT_FALSE(ApplyProxyFound(settings, nul));
+    // What stands behind a NUL is not part of the host; a name, an address or nothing.
+    for (const std::string& host :
+         {std::string("\0proxy.example", 14), std::string("=iso-8859-\x03"), std::string("p\x01x.example")}) {
+        ProxyFound bad;
+        bad.host = host;
+        ProxySettings settings;
+        EXPECT_FALSE(ApplyProxyFound(settings, bad)) << host;
+    }
     for (const auto& c : cases) {
         ProxyFound f;
         const bool read =
