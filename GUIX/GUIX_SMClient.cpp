@@ -20,8 +20,11 @@ void onSaveYourself(SmcConn conn, SmPointer, int, Bool, int, Bool) {
     GUIX_Sm()->SmcSaveYourselfDone(conn, True);  // nothing to save
 }
 
+GUIX_SMClient::DieHandler s_dieHandler = nullptr;
+
 void onDie(SmcConn conn, SmPointer) {
     GUIX_Sm()->SmcCloseConnection(conn, 0, nullptr);
+    if (s_dieHandler) s_dieHandler();
     // _exit: static destructors would tear down objects that other threads
     // are still waiting on; the log is written line by line, so nothing is lost.
     std::fflush(nullptr);
@@ -33,6 +36,8 @@ void onSaveComplete(SmcConn, SmPointer) {}
 void onShutdownCancelled(SmcConn conn, SmPointer) { GUIX_Sm()->SmcSaveYourselfDone(conn, False); }
 
 }  // namespace
+
+void GUIX_SMClient::setDieHandler(DieHandler handler) { s_dieHandler = handler; }
 
 GUIX_SMClient::GUIX_SMClient(const char* clientIdText) : m_clientIdText(clientIdText) {
     // Without the libraries (each logged when looked for) the loop only sleeps.

@@ -20,6 +20,11 @@ public:
     // False without an ICE descriptor or when the wait failed.
     bool process(int ms, int wakeFd = -1);
 
+    // Runs on the GUI thread when the session manager says die, just before
+    // the process ends with status 0.
+    using DieHandler = void (*)();
+    static void setDieHandler(DieHandler handler);
+
     bool connected() const { return m_smc != nullptr; }
     const std::string& clientId() const { return m_clientId; }
     int descriptor() const { return m_fd; }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "CriticalSection.h"
 #include "TlsPolicy.h"
@@ -19,29 +20,32 @@ struct SessionParametersRecord {
 };
 
 // Process-wide state. SessionParameters is complete before the session thread
-// starts; ProxyCredentials, ClientPath, ClientReady and KeepCopy are written
+// starts; ProxyCredentials, ClientPath, ClientStarted and KeepCopy are written
 // on the session thread and read on the main thread only after the join.
 extern SessionParametersRecord SessionParameters;
 extern std::string ProxyCredentials;
-extern std::string ClientPath;
-extern bool ClientReady;
+extern std::string ClientPath;  // the client last unpacked (and started, with ClientStarted)
+extern bool ClientStarted;
 // The copy stays whatever AutoRemoveEnabled says: its server could not be
-// verified, or its tls item is wrong. It can run again once that is mended.
+// verified, its tls item is wrong, or the client it was handed did not
+// start. It can run again once that is mended.
 extern bool KeepCopy;
 extern MPEventID StopEvent;
 
 // What the status window shows when the server cannot be trusted.
 inline constexpr const char* kCannotVerifyServer = "Cannot verify the server";
+// And when the client the server handed over did not start.
+inline constexpr const char* kCannotStartClient = "The support program cannot be started on this computer";
 
 class CDownload;
 // After a failed transfer: when the server could not be verified, logs why
 // and keeps the copy for another try. True then.
 bool NoteTlsRefusal(const CDownload& download);
 
-// Timings and the client folder. The product always runs with the defaults;
-// only tests change them, to run fast and apart from each other.
+// Timings and the first client folder. The product always runs with the
+// defaults; only tests change them, to run fast and apart from each other.
 struct LauncherTuning {
-    std::string clientFolder = "/tmp";
+    std::string clientFolder = "/tmp";  // the private folders follow it
     std::uint64_t sessionDeadlineMs = 100000;
     std::int32_t pollWaitMs = 5000;
 };
@@ -61,10 +65,32 @@ void RunSession(ProxyDiscovery* proxy);  // RunWithStatusWindow(SessionThread, p
 void RunWithStatusWindow(void* (*body)(void*), void* argument);
 // argument: the run's ProxyDiscovery, started early; null: one of its own.
 void* SessionThread(void* argument);
-// Through proxy, the session thread's one discovery result.
-void RequestClient(const std::string* ticket, const std::string& assignment, const ProxySettings& proxy);
+enum class ClientOutcome {
+    STARTED,
+    NOT_STARTED,  // handed over (or due) but not started: the copy stays
+    REFUSED,      // the server could not be verified: the copy stays
+    FAILED,       // the request itself failed
+};
+// Through proxy, the session thread's one discovery result. Posts the
+// request, then unpacks and starts the client (InstallClient).
+ClientOutcome RequestClient(const std::string* ticket, const std::string& assignment,
+                            const ProxySettings& proxy);
+// Where the client may be unpacked and run, best first: the first folder
+// (/tmp) when programs may run there, then $XDG_RUNTIME_DIR/<name> and
+// $XDG_CACHE_HOME (or ~/.cache)/<name>. Those passed over are logged.
+std::vector<std::string> ClientFolders();
+// Removes what earlier runs left in the private folders, unless a program
+// still runs from one.
+void RemoveLeftClients();
+// Writes the package into each folder in turn, unpacks it and starts the
+// client, until it starts; a folder is passed over when it has no room or
+// refuses to run programs. True when the client started.
+bool InstallClient(const std::vector<char>& package, const std::vector<std::string>& folders);
+enum class LaunchResult { STARTED, REFUSED_HERE, FAILED };
+// Starts the unpacked client in the background. REFUSED_HERE: the system
+// would not run a program from its folder (EACCES, EPERM).
+LaunchResult LaunchClient(const std::string& clientPath);
 void RemoveSelf(const char* launcherPath);
-void LaunchClient();
 
 // Helpers with rules of their own.
 std::string BuildPollUrl(const std::string& ticket, std::uint64_t timeStamp);

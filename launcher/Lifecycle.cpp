@@ -21,7 +21,7 @@
 SessionParametersRecord SessionParameters;
 std::string ProxyCredentials;
 std::string ClientPath;
-bool ClientReady = false;
+bool ClientStarted = false;
 bool KeepCopy = false;
 MPEventID StopEvent;
 
@@ -170,13 +170,8 @@ int LauncherMain(const char* launcherPath) {
     SessionParameters = SessionParametersRecord{};
     ProxyCredentials.clear();
     ClientPath.clear();
-    ClientReady = false;
+    ClientStarted = false;
     KeepCopy = false;
-
-    // The slow proxy sources start now and run while the libraries load and
-    // the windows open; the session thread takes their result.
-    ProxyDiscovery proxy;
-    proxy.Start(SessionPageUrl());
 
     // The log is enciphered with libcrypto: without it only stderr and the
     // status window can tell.
@@ -195,6 +190,7 @@ int LauncherMain(const char* launcherPath) {
     LogWrite("--->");
     LogWrite("Session Assignment %s buildId=%s", kVersionText, kBuildId);
     LogWrite("buffer=[%s]", ParameterBlockText().c_str());
+    RemoveLeftClients();
 
     // Checked before the code is asked for: a session that cannot run shows no code window.
     if (!CurlLibrary()) {
@@ -212,20 +208,23 @@ int LauncherMain(const char* launcherPath) {
     StartUserInterface();
     if (!ParseParameterBlock()) {
         // The service has to mend the copy: nothing is asked, nothing polled.
-        proxy.Cancel();
         KeepCopy = true;
         std::string text = kCannotVerifyServer;
         RunWithStatusWindow(NoticeThread, &text);
     } else if (SessionEnabled() != 0) {
-        RunSession(&proxy);  // the session thread closes the user interface
+        // The slow proxy sources start now, while the status window opens; the
+        // session thread takes their result. Started here, on the main thread:
+        // the desktop's proxy helper lives no longer than the thread that made it.
+        ProxyDiscovery proxy;
+        proxy.Start(SessionPageUrl());
+        RunSession(&proxy);  // the session thread starts the client and closes the user interface
     } else {
-        proxy.Cancel();
         LogWrite("No session code inserted.");
         CloseUserInterface();
     }
 
+    // Only now: a client that did not start keeps the copy (KeepCopy).
     RemoveSelf(launcherPath ? launcherPath : "");
-    LaunchClient();
     LogWrite("<---");
     RemoveSignalHandling();
     return 0;

@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +9,6 @@
 #include "ApplicationSettings.h"
 #include "Crypto.h"
 #include "Download.h"
-#include "File_Utils.h"
 #include "HostIdentity.h"
 #include "Launcher.h"
 #include "Log.h"
@@ -22,14 +20,6 @@ namespace {
 constexpr const char* kTypeText = "PLUGIN";
 constexpr const char* kServiceKeyText = "quarkmellowfern";
 
-// unzip -o would replace a file or follow a link that someone else put at
-// the client's name; only our own regular file (or nothing) may be there.
-bool ClientPathIsOurs(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-    return S_ISREG(st.st_mode) && st.st_uid == geteuid();
-}
-
 }  // namespace
 
 const char* ClientRole(const std::string& mode) {
@@ -37,7 +27,8 @@ const char* ClientRole(const std::string& mode) {
     return std::strtoll(mode.c_str(), nullptr, 10) > 2 ? "operator" : "client";
 }
 
-void RequestClient(const std::string* ticket, const std::string& assignment, const ProxySettings& proxy) {
+ClientOutcome RequestClient(const std::string* ticket, const std::string& assignment,
+                            const ProxySettings& proxy) {
     const Customization* settings = ApplicationSettings::Get();
 
     const std::string isd = GetParameter(assignment, "isd", '=', '&', "");
@@ -64,36 +55,38 @@ void RequestClient(const std::string* ticket, const std::string& assignment, con
                        "&mac=" + mac + "&system=" + system + "&type=" + type + "&check=" + check +
                        "&own=" + SessionParameters.owner;
 
-    CDownload download(proxy);
-    download.SetTlsPolicy(SessionParameters.tls);
-    if (!ProxyCredentials.empty()) {
-        download.SetProxyCredentials(ProxyCredentials);
-        const std::string server =
-            std::string(proxy.host != nullptr ? proxy.host : "") + ":" + std::to_string(proxy.port);
-        body +=
-            "&proxyserver=" + EncryptForServer(server) + "&proxyauth=" + EncryptForServer(ProxyCredentials);
+    // Chosen before anything is fetched: with nowhere to run it, no client is asked for.
+    const std::vector<std::string> folders = ClientFolders();
+    if (folders.empty()) {
+        LogWrite("ERROR: %s: no folder where it may run", kCannotStartClient);
+        KeepCopy = true;
+        return ClientOutcome::NOT_STARTED;
     }
+    ClientPath = folders.front() + "/" + settings->GetRemoteControlName() + "_" + SessionParameters.ac;
 
-    LogWrite("Client RC: %s", url.c_str());
-    LogWrite("Client RC Post: %s", body.c_str());
+    std::vector<char> package;
+    {
+        CDownload download(proxy);
+        download.SetTlsPolicy(SessionParameters.tls);
+        if (!ProxyCredentials.empty()) {
+            download.SetProxyCredentials(ProxyCredentials);
+            const std::string server =
+                std::string(proxy.host != nullptr ? proxy.host : "") + ":" + std::to_string(proxy.port);
+            body += "&proxyserver=" + EncryptForServer(server) +
+                    "&proxyauth=" + EncryptForServer(ProxyCredentials);
+        }
 
-    const std::string& folder = Tuning().clientFolder;
-    const std::string clientPath =
-        folder + "/" + settings->GetRemoteControlName() + "_" + SessionParameters.ac;
-    const std::string packagePath = clientPath + ".zip";
-    ClientPath = clientPath;
+        LogWrite("Client RC: %s", url.c_str());
+        LogWrite("Client RC Post: %s", body.c_str());
 
-    const CDownload::DownloadReturnCode result = download.PostToFile(url, body, packagePath);
-    if (result != CDownload::DOWNLOAD_OK) {
-        LogWrite("Error (%d) - PostToFile(\"%s\")", static_cast<int>(result), packagePath.c_str());
-        NoteTlsRefusal(download);
-        return;
-    }
-    if (!ClientPathIsOurs(clientPath)) {
-        LogWrite("ERROR: %s is not a file of this user, %s not unpacked", clientPath.c_str(),
-                 packagePath.c_str());
-        return;
-    }
-    ClientReady = Unzip(packagePath.c_str(), folder.c_str());
-    if (ClientReady) unlink(packagePath.c_str());
+        const CDownload::DownloadReturnCode result = download.PostToBuffer(url, body, package);
+        if (result != CDownload::DOWNLOAD_OK) {
+            LogWrite("Error (%d) - PostToFile(\"%s.zip\")", static_cast<int>(result), ClientPath.c_str());
+            return NoteTlsRefusal(download) ? ClientOutcome::REFUSED : ClientOutcome::FAILED;
+        }
+    }  // the connection ends here: nothing of it may reach unzip or the client
+
+    ClientStarted = InstallClient(package, folders);
+    if (!ClientStarted) KeepCopy = true;  // to run again where the client can start
+    return ClientStarted ? ClientOutcome::STARTED : ClientOutcome::NOT_STARTED;
 }

@@ -81,12 +81,14 @@ void* SessionThread(void* argument) {
     WaitForUserInterface();
     SetStatusText("Connecting...");
     const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
+    // One discovery for the whole run: the polls and the client request use it.
+    ProxySettings proxy;
     {
-        // One discovery for the whole run: the polls and the client request use it.
         ProxyDiscovery ownDiscovery;
         ProxyDiscovery* discovery = argument ? static_cast<ProxyDiscovery*>(argument) : &ownDiscovery;
-        ProxySettings proxy;
         discovery->Finish(SessionPageUrl(), proxy);
+    }
+    {
         CDownload download(proxy);
         download.SetTlsPolicy(SessionParameters.tls);
         for (;;) {
@@ -132,28 +134,31 @@ void* SessionThread(void* argument) {
             }
             if (stop || TickCountMs() >= deadline) break;
         }
+    }  // the polls' connection ends before the client request, and before anything is started
 
-        if (haveScript) {
-            // Also when a stop came in the same cycle: the server has assigned us.
-            const std::string assignment = DecryptFromServer(script);
-            RequestClient(haveTicket ? &ticket : nullptr, assignment, proxy);
-        } else if (haveError) {
-            LogWrite("Server error returned: %s", error.c_str());
-            SetStatusText(error.c_str());
-            bool signalled = false;
-            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-        } else if (refused) {
-            SetStatusText(kCannotVerifyServer);
-            bool signalled = false;
-            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-        } else if (stop) {
-            LogWrite("Program interrupted by user");
-        } else {
-            LogWrite("Connection timeout exceeded");
-            SetStatusText("Connection timeout exceeded");
-            bool signalled = false;
-            WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
-        }
+    // What stays on screen for the usual wait, if anything.
+    const char* notice = nullptr;
+    if (haveScript) {
+        // Also when a stop came in the same cycle: the server has assigned us.
+        const std::string assignment = DecryptFromServer(script);
+        const ClientOutcome outcome = RequestClient(haveTicket ? &ticket : nullptr, assignment, proxy);
+        if (outcome == ClientOutcome::REFUSED) notice = kCannotVerifyServer;
+        if (outcome == ClientOutcome::NOT_STARTED) notice = kCannotStartClient;
+    } else if (haveError) {
+        LogWrite("Server error returned: %s", error.c_str());
+        notice = error.c_str();
+    } else if (refused) {
+        notice = kCannotVerifyServer;
+    } else if (stop) {
+        LogWrite("Program interrupted by user");
+    } else {
+        LogWrite("Connection timeout exceeded");
+        notice = "Connection timeout exceeded";
+    }
+    if (notice != nullptr) {
+        SetStatusText(notice);
+        bool signalled = false;
+        WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
     }
     CloseUserInterface();
     return nullptr;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "GUIX_Application.h"
+#include "GUIX_SMClient.h"
 #include "HeadlessUserInterface.h"
 #include "Log.h"
 #include "ProxyAuthenticationWindow.h"
@@ -127,6 +128,8 @@ void StartUserInterface() {
     }
     static std::once_flag exitHandler;
     std::call_once(exitHandler, [] { std::atexit(ShutdownAtExit); });
+    // A logout ends the process from the GUI thread at once; its log still closes.
+    GUIX_SMClient::setDieHandler([] { LogWrite("<---"); });
 
     {
         std::lock_guard<std::mutex> threadLock(g_threadMutex);

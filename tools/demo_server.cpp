@@ -221,6 +221,8 @@ std::string ClientScript(const std::string& marker) {
         for (const char c : marker) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         quoted += "'";
         script += "echo \"client ran: $0 pid $$\" >> " + quoted + "\n";
+        // What it inherited from the launcher: a client should find only 0, 1 and 2 (3 is ls's own).
+        script += "command -v ls >/dev/null && echo descriptors: $(ls /proc/self/fd) >> " + quoted + "\n";
     } else {
         script += "echo \"client ran: $0\"\n";
     }

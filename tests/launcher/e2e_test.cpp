@@ -13,12 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
 
 #include "LauncherTestSupport.h"
 #include "MinimalRoot.h"
+#include "NetTestSupport.h"
 #include "SquidProxy.h"
 #include "TempDir.h"
 #include "demo_server.h"
@@ -31,8 +33,10 @@ namespace {
 
 enum class World { Headless, Desktop, Xsm, Root };
 enum class Start { Direct, BareName, Link };
-// Gnome: a Basic-auth squid set in GNOME's settings; Environment: an open squid in http_proxy.
-enum class Proxy { None, Gnome, Environment };
+// Gnome: a Basic-auth squid set in GNOME's settings; Environment: an open squid in http_proxy;
+// Tunnel: a proxy in the Firefox profile that relays the first tunnel to the server and every
+// later one (the client request's) to another server with another key.
+enum class Proxy { None, Gnome, Environment, Tunnel };
 enum class Tls { None, SelfSigned, Trusted, AnotherHost, Expired, NotYetValid, NoCaStore };
 
 // Window waits for a window and makes it the one the next steps act on;
@@ -57,18 +61,23 @@ struct Scenario {
     std::vector<std::string> options = {};  // personalise's (*.pem: the test's certificates)
     demo::Outcome outcome = demo::Outcome::Assignment;
     int pollsBeforeResult = 0;
+    unsigned clientMode = 0777;
+    std::vector<std::pair<std::string, std::string>> mounts = {};  // a root's tmpfs folders and their options
+    std::vector<std::string> env = {};
     // What the user does.
     std::vector<Step> steps = {};
     // What must be seen. log: lines starting so, in this order; "!text": no such line.
     std::vector<std::string> log = {};
     std::string output = "";                 // the launcher says this and writes no log
-    bool ran = false;                        // the client was launched
+    bool ran = false;                        // the client was launched (from /tmp unless the log says)
     int kept = -1;                           // the copy is still there (-1: either)
     int polls = -1;                          // session polls the server saw (-1: any; 0: no request at all)
     std::vector<std::string> proxyLog = {};  // "!text": not in it
 };
 
 const Step kStatus{Op::Window, "Connection Status"};
+const std::vector<std::string> kBareDesktop = {"libcrypto.so.3", "libcurl.so.4"};
+const std::string kCannotStart = "Status: The support program cannot be started on this computer";
 const Step kPolled{Op::Polled};
 const std::string kInterrupted = "Program interrupted by user";
 const std::string kUnverified = "WARNING: server certificate not verified";
@@ -124,6 +133,38 @@ const Scenario kScenarios[] = {
      .log = {"Signal handler caught a signal: SIGTERM", kInterrupted},
      .kept = 1,
      .polls = 1},
+    // A client that did not start keeps the copy, and the customer is told.
+    {.name = "ClientNotExecutableKeepsTheCopy",
+     .clientMode = 0644,
+     .log = {"Cannot execute /tmp/ZELsupportRC_{ac} - Error (13) - Permission denied", kCannotStart},
+     .kept = 1},
+    // Hardened desktops: /tmp noexec, or full (one page: the package fits, the client does not).
+    {.name = "NoexecTmpRunsFromTheRuntimeFolder",
+     .world = World::Root,
+     .libraries = kBareDesktop,
+     .mounts = {{"/tmp", "noexec"}, {"/run/user", "mode=0700"}},
+     .env = {"XDG_RUNTIME_DIR=/run/user"},
+     .log = {"Client folder /tmp passed over: programs may not run there (mounted noexec)",
+             "Client folder: /run/user/ZELsupportRC",
+             "Successfully launched RC client [/run/user/ZELsupportRC/ZELsupportRC_{ac}]"},
+     .ran = true,
+     .kept = 0},
+    {.name = "NoFolderForProgramsKeepsTheCopy",
+     .world = World::Root,
+     .libraries = kBareDesktop,
+     .mounts = {{"/tmp", "noexec"}, {"/home", "noexec"}},
+     .log = {"Client folder /tmp passed over: programs may not run there",
+             "Client folder /home/.cache/ZELsupportRC passed over: programs may not run there",
+             "ERROR: The support program cannot be started on this computer: no folder",
+             "!Client RC: ", kCannotStart},
+     .kept = 1},
+    {.name = "FullTmpKeepsTheCopy",
+     .world = World::Root,
+     .libraries = kBareDesktop,
+     .mounts = {{"/tmp", "size=4k"}, {"/home", "noexec"}},
+     .log = {"Client RC: ", "Client folder: /tmp",
+             "Client folder /tmp passed over: no room to unpack the package", kCannotStart},
+     .kept = 1},
     {.name = "StatusShownThenClientStarted",
      .world = World::Desktop,
      .pollsBeforeResult = 1,
@@ -267,6 +308,17 @@ const Scenario kScenarios[] = {
     Refuses("NotYetValid", Tls::NotYetValid, {}, "the server's certificate is not yet valid (valid from "),
     // OpenSSL finds no store, GnuTLS an unknown issuer: either way at once.
     Refuses("NoCaStore", Tls::NoCaStore, {"--tls", "verify"}, ""),
+    // The polls reach the server; a proxy answers the client request itself, with another key.
+    {.name = "ClientRequestAnsweredByTheProxy",
+     .world = World::Root,
+     .proxy = Proxy::Tunnel,
+     .tls = Tls::SelfSigned,
+     .options = {"--pin-from", "server.pem"},
+     .log = {"Proxy: {proxy} (Firefox profile)", "Client RC: ", "Error (1) - PostToFile(",
+             "ERROR: Cannot verify the server: the server's public key matches none",
+             "Status: Cannot verify the server"},
+     .kept = 1,
+     .polls = 1},
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
@@ -297,7 +349,9 @@ protected:
             {"{ac}", ac_},
             {"{url}", server_->BaseUrl()},
             {"{temp}", temp_.path()},
-            {"{proxy}", proxy_ ? proxy_->address() : ""},
+            {"{proxy}", proxy_    ? proxy_->address()
+                        : tunnel_ ? "127.0.0.1:" + std::to_string(tunnel_->port())
+                                  : ""},
             {"{curl}", GetParam().libraries.empty() ? "" : GetParam().libraries.back()}};
         for (const auto& [name, value] : names)
             for (auto at = text.find(name); at != std::string::npos; at = text.find(name))
@@ -314,7 +368,8 @@ protected:
     std::unique_ptr<testsupport::XDisplay> x_;
     std::unique_ptr<testsupport::MinimalRoot> root_;
     std::unique_ptr<testsupport::SquidProxy> proxy_;
-    std::unique_ptr<demo::Server> server_;
+    std::unique_ptr<demo::Server> server_, rogue_;
+    std::unique_ptr<testsupport::TunnelProxy> tunnel_;
     std::unique_ptr<testsupport::Process> xsm_, launcher_;
 };
 
@@ -334,8 +389,11 @@ void EndToEnd::Prepare() {
         root_ = std::make_unique<testsupport::MinimalRoot>();
         ASSERT_TRUE(root_->ok()) << root_->error();
         env_ = {"HOME=/home", "PATH=/usr/bin:/bin"};
+        for (const auto& [inside, options] : s.mounts)
+            ASSERT_TRUE(root_->Mount(inside, options)) << root_->error();
     }
-    if (s.proxy != Proxy::None) {
+    env_.insert(env_.end(), s.env.begin(), s.env.end());
+    if (s.proxy != Proxy::None && s.proxy != Proxy::Tunnel) {
         proxy_ = s.proxy == Proxy::Gnome
                      ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, "alice", "wonder land",
                                                       "Velmoran Gateway")
@@ -361,6 +419,7 @@ void EndToEnd::Prepare() {
     options.outcome = s.outcome;
     options.pollsBeforeResult = s.pollsBeforeResult;
     options.marker = root_ ? "/client-ran" : temp_ / "client-ran";
+    options.clientMode = s.clientMode;
     options.print = false;
     if (s.tls != Tls::None) {
         const auto ca = demo::MakeCertificate("test-ca.invalid", -1, 2, nullptr, true);
@@ -375,6 +434,17 @@ void EndToEnd::Prepare() {
     }
     server_ = std::make_unique<demo::Server>(options);
     ASSERT_TRUE(server_->Start());
+    if (s.proxy == Proxy::Tunnel) {
+        const auto other = demo::MakeCertificate("127.0.0.1", -1, 2);
+        options.certPem = other.certPem, options.keyPem = other.keyPem;
+        rogue_ = std::make_unique<demo::Server>(options);
+        ASSERT_TRUE(rogue_->Start());
+        const int first = server_->port(), later = rogue_->port();
+        tunnel_ = std::make_unique<testsupport::TunnelProxy>(
+            [=](int n) { return testsupport::TunnelProxy::Route{n == 0 ? first : later}; });
+        ASSERT_TRUE(testsupport::WriteFirefoxProxyPrefs(root_ ? root_->path() + "/home" : home_, "127.0.0.1",
+                                                        tunnel_->port()));
+    }
 
     copy_ = s.start == Start::Direct ? temp_ / "launcher" : temp_ / "bin/sa-launcher";
     std::vector<std::string> argv = {SA_BINARY_DIR "/tools/personalise",
@@ -497,7 +567,7 @@ TEST_P(EndToEnd, Scenario) {
     EXPECT_EQ(damaged, 0);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "--->");
-    EXPECT_TRUE(s.world == World::Xsm || log.back() == "<---") << log.back();  // xsm's die ends it at once
+    EXPECT_EQ(log.back(), "<---");
     std::size_t at = 0;
     for (const auto& entry : s.log) {
         const std::string want = Subst(entry);
@@ -509,8 +579,10 @@ TEST_P(EndToEnd, Scenario) {
         EXPECT_LT(at, log.size()) << "no line \"" << want << "\" (in this order) in\n" << Joined(log);
         at = at < log.size() ? at + 1 : 0;
     }
-    const std::string launched = "Successfully launched RC client [/tmp/ZELsupportRC_" + ac_ + "]";
-    EXPECT_EQ(IndexOf(log, launched) >= 0, s.ran) << Joined(log);
+    EXPECT_EQ(CountPrefix(log, "Successfully launched RC client [") == 1, s.ran) << Joined(log);
+    // Whatever happened, no package is left behind in a root's /tmp (it is there only to be unpacked).
+    EXPECT_TRUE(!root_ || access((inside + "/tmp/ZELsupportRC_" + ac_ + ".zip").c_str(), F_OK) != 0);
+    EXPECT_TRUE(!rogue_ || rogue_->Requests().empty()) << "the proxy's server got the client request";
     if (!s.ran) return;
     EXPECT_TRUE(WaitFor(
         [&] { return !ReadFile(root_ ? inside + "/client-ran" : temp_ / "client-ran").empty(); }, 5000))
@@ -521,6 +593,59 @@ TEST_P(EndToEnd, Scenario) {
 
 INSTANTIATE_TEST_SUITE_P(Launcher, EndToEnd, ::testing::ValuesIn(AllScenarios()),
                          [](const auto& info) { return info.param.name; });
+
+// The pid of the desktop's proxy helper that launcher started; 0 when there is none.
+pid_t ProxyHelperOf(pid_t launcher) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename(), stat = ReadFile("/proc/" + pid + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        fields >> state >> parent;
+        if (parent == launcher &&
+            ReadFile("/proc/" + pid + "/cmdline").rfind("sa-desktop-proxy-query", 0) == 0)
+            return std::stoi(pid);
+    }
+    return 0;
+}
+
+// A PAC script that loops keeps the desktop's proxy helper busy until the
+// launcher gives up on it; when the launcher is killed, the helper goes too.
+TEST(ProxyHelper, EndsWithTheLauncher) {
+    testsupport::TempDir temp("sa-pac");
+    ASSERT_TRUE(
+        testsupport::WriteFile(temp / "loop.pac", "function FindProxyForURL(u, h) { for (;;) {} }\n"));
+    demo::Options options;
+    options.outcome = demo::Outcome::Never, options.print = false;
+    demo::Server server(options);
+    ASSERT_TRUE(server.Start());
+    const std::vector<std::string> env = {"HOME=" + temp.path(), "DISPLAY=", "GSETTINGS_BACKEND=keyfile",
+                                          "XDG_CURRENT_DESKTOP=GNOME",
+                                          "SESSION_MANAGER=local/none:@" + temp / "none"};
+    // The server's address would be left out of the proxy question by GNOME's default ignore-hosts.
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"mode", "auto"},
+                                     {"ignore-hosts", "[]"},
+                                     {"autoconfig-url", "file://" + temp / "loop.pac"}})
+        ASSERT_EQ(
+            testsupport::Run({"gsettings", "set", "org.gnome.system.proxy", key, value}, 20000, env).exitCode,
+            0);
+    const auto made = testsupport::Run({SA_BINARY_DIR "/tools/personalise", SA_LAUNCHER, temp / "launcher",
+                                        "--url", server.BaseUrl(), "--code", "271828", "--auto-remove", "0"},
+                                       30000);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    auto launcher = testsupport::Process::Start({temp / "launcher"}, env);
+    ASSERT_TRUE(launcher);
+    pid_t helper = 0;
+    ASSERT_TRUE(WaitFor([&] { return (helper = ProxyHelperOf(launcher->pid())) != 0; }, 10000));
+    ASSERT_EQ(kill(launcher->pid(), SIGKILL), 0);
+    EXPECT_TRUE(launcher->Wait(5000));
+    const auto gone = [&] {
+        const std::string stat = ReadFile("/proc/" + std::to_string(helper) + "/stat");
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    EXPECT_TRUE(WaitFor(gone, 2000)) << "the helper outlived the launcher";
+    if (!gone()) kill(helper, SIGKILL);
+}
 
 // The release copy asks the loader for glibc 2.34 at most, so it starts on
 // the older desktops it is handed to.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "FakeUserInterface.h"
+#include "File_Utils.h"
 #include "LauncherTestSupport.h"
 #include "TempDir.h"
 #include "UniqueFd.h"
@@ -60,8 +61,15 @@ const Scenario kScenarios[] = {
     {"unreachable server", {.port = -1}, {}, {"Error (4) - DownloadToBuffer()", "Connection timeout exceeded"}, 0,
      "", "314159", "", {}, 200, 1000},
     {"components page fails", {.componentsStatus = 500}, {}, {"Error (4) - PostToFile(\"%.zip\")"}, 2},
-    {"package is no archive", {.brokenPackage = true}, {}, {"ERROR: %.zip is invalid zip file"}, 2},
-    {"client name taken by another user", {}, {}, {"ERROR: % is not a file of this user"}, 2},
+    {"package is no archive", {.brokenPackage = true}, {}, {"ERROR: %.zip is invalid zip file"}, 2, "", "314159", "",
+     {"Connecting...", kCannotStartClient}},
+    {"client name taken by another user", {}, {}, {"ERROR: % is not a file of this user", "Client folder: ~"}, 2,
+     "client"},
+    // Handed over but not started: the copy stays, and the customer is told.
+    {"client not executable", {.clientMode = 0644}, {}, {"Cannot execute % - Error (13) - Permission denied"}, 2,
+     "", "314159", "", {"Connecting...", kCannotStartClient}},
+    {"no client in the package", {.remoteControlName = "Other"}, {}, {"Cannot execute % - Error (2)"}, 2, "",
+     "314159", "", {"Connecting...", kCannotStartClient}},
 };
 // clang-format on
 
@@ -70,6 +78,13 @@ protected:
     void SetUp() override {
         for (const auto& dir : {home_, clients_, bin_}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
         setenv("HOME", home_.c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");  // the private client folder is the one in HOME
+        unsetenv("XDG_CACHE_HOME");
+        // A stand-in unzip notes the package's mode and what it inherited (3 is ls's own).
+        ASSERT_TRUE(WriteFile(bin_ + "/unzip",
+                              "#!/bin/sh\necho $(stat -c %a \"$2\") $(ls /proc/self/fd) >>'" + unzipped_ +
+                                  "'\nexec /usr/bin/unzip \"$@\"\n",
+                              0755));
         // A stand-in gconftool-2 first on PATH counts the discoveries.
         ASSERT_TRUE(WriteFile(bin_ + "/gconftool-2", "#!/bin/sh\necho >>'" + discoveries_ + "'\n", 0755));
         setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
@@ -85,9 +100,15 @@ protected:
         Tuning() = LauncherTuning{};
         std::copy(kBuiltBlock.begin(), kBuiltBlock.end(), ParameterBlock);
     }
-    std::string ClientFile() const { return clients_ + "/ZELsupportRC_" + ac_; }
-    std::string Logged(std::string line) const {  // the first line starting so, '%' standing for the client
+    // The client in the first folder, or in the private one ('~').
+    std::string ClientFile(bool inPrivate = false) const {
+        return (inPrivate ? home_ + "/.cache/ZELsupportRC" : clients_) + "/ZELsupportRC_" + ac_;
+    }
+    // The first line starting so, '%' standing for the client, '~' for the private folder.
+    std::string Logged(std::string line) const {
         if (line.find('%') != std::string::npos) line.replace(line.find('%'), 1, ClientFile());
+        if (line.find('~') != std::string::npos)
+            line.replace(line.find('~'), 1, home_ + "/.cache/ZELsupportRC");
         for (const auto& l : log_)
             if (l.rfind(line, 0) == 0) return l;
         return "";
@@ -96,11 +117,14 @@ protected:
     testsupport::TempDir temp_{"sa-session"};
     std::string home_ = temp_ / "home", clients_ = temp_ / "clients", launcherPath_ = temp_ / "launcher",
                 marker_ = temp_ / "client-ran", bin_ = temp_ / "bin", discoveries_ = temp_ / "discoveries",
-                path_ = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin", ac_;
+                unzipped_ = temp_ / "unzipped", path_ = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin",
+                ac_;
     std::vector<std::string> log_;
 };
 
 TEST_F(SessionTest, Scenarios) {
+    ASSERT_EQ(MakePrivateFolder(home_ + "/.cache/ZELsupportRC"), 0);
+    ASSERT_TRUE(WriteFile(home_ + "/.cache/ZELsupportRC/ZELsupportRC_1", "an earlier client"));
     for (const auto& s : kScenarios) {
         SCOPED_TRACE(s.name);
         const bool foreign = s.name == "client name taken by another user", launched = !s.role.empty();
@@ -123,7 +147,7 @@ TEST_F(SessionTest, Scenarios) {
         ASSERT_TRUE(offline || server.Start());
 
         unlink((home_ + "/ZEL/exe.log").c_str());
-        unlink(discoveries_.c_str());
+        for (const auto& file : {discoveries_, unzipped_, marker_}) unlink(file.c_str());
         const std::string url =
             offline ? "http://127.0.0.1:" + std::to_string(options.port) + "/velmoran/" : server.BaseUrl();
         WriteBlock("url(" + url + ")lang(de)owner(54213)code(" + (ui.sessionCode.empty() ? s.sent : "") +
@@ -134,18 +158,33 @@ TEST_F(SessionTest, Scenarios) {
         EXPECT_EQ(damaged, 0);
         ASSERT_GE(log_.size(), 4u) << Joined(log_);
         EXPECT_EQ(log_[1], "Session Assignment ZEL_VERSION=1.1.0.88 buildId=20100216100911");
+        EXPECT_TRUE(&s != kScenarios || Logged("Removed 1 entries an earlier run left in ~") != "");
         EXPECT_EQ(log_.back(), "<---");
         EXPECT_EQ(fakeui::Count("Close"), 1);
         EXPECT_EQ(fakeui::Count("AskSessionCode"), ui.sessionCode.empty() ? 0 : 1);
         EXPECT_EQ(ReadFile(launcherPath_) + ReadFile(launcherPath_ + ".zip"), "minemine");
         for (const auto& line : s.logged) EXPECT_NE(Logged(line), "") << line << "\n" << Joined(log_);
         EXPECT_TRUE(s.status.empty() || fakeui::With("SetStatusText:") == s.status);
-        EXPECT_TRUE(s.items.empty() || KeepCopy) << "a misconfigured copy keeps its files";
-        EXPECT_EQ(Logged("Successfully launched RC client [%]") != "", launched) << Joined(log_);
-        EXPECT_TRUE(!launched ||
-                    WaitFor([&] { return ReadFile(marker_).find(ClientFile()) != std::string::npos; }, 5000));
-        EXPECT_TRUE(launched ||
-                    (!ClientReady && ReadFile(ClientFile()) == (foreign ? "someone else's" : "")));
+        const bool kept = !s.items.empty() || (!s.status.empty() && s.status.back() == kCannotStartClient);
+        EXPECT_EQ(KeepCopy, kept)
+            << "a misconfigured copy and one whose client did not start keep their files";
+        const std::string client = ClientFile(foreign);
+        EXPECT_EQ(Logged("Successfully launched RC client [" + client + "]") != "", launched) << Joined(log_);
+        EXPECT_EQ(ClientStarted, launched);
+        // Only 0, 1 and 2 reach unzip and the client; the package is written 0644, the client runs 0755.
+        EXPECT_TRUE(
+            !launched ||
+            WaitFor([&] { return ReadFile(marker_).find("descriptors:") != std::string::npos; }, 5000));
+        if (launched) {
+            const std::string ran = ReadFile(marker_);
+            EXPECT_EQ(ran.rfind("client ran: " + client + " pid ", 0), 0u) << ran;
+            EXPECT_NE(ran.find("\ndescriptors: 0 1 2 3\n"), std::string::npos) << ran;
+            EXPECT_EQ(ReadFile(unzipped_), "644 0 1 2 3\n");
+            struct stat st {};
+            EXPECT_TRUE(stat(client.c_str(), &st) == 0 && (st.st_mode & 0777) == 0755)
+                << std::oct << st.st_mode;
+        }
+        EXPECT_TRUE(!foreign || ReadFile(ClientFile()) == "someone else's");
         for (const auto& dir : {temp_.path(), clients_}) EXPECT_NE(access((dir + "/pwned").c_str(), F_OK), 0);
         if (offline) {
             EXPECT_EQ(CountPrefix(log_, "Error (4) - DownloadToBuffer()"),
@@ -188,16 +227,15 @@ TEST_F(SessionTest, ClientIsStartedOnlyWhenItIsOursAndExecutable) {
     for (const auto& c : cases) {
         if (c.foreign && geteuid() != 0) continue;
         ac_ = std::to_string(c.mode) + c.logged[0];
-        ClientPath = ClientFile();
-        ASSERT_TRUE(WriteFile(ClientPath, "#!/bin/sh\necho ran >>'" + marker_ + "'\n", c.mode));
-        ASSERT_TRUE(!c.foreign || chown(ClientPath.c_str(), 65534, 65534) == 0);
-        ClientReady = true;
-        LaunchClient();
+        const std::string client = ClientFile();
+        ASSERT_TRUE(WriteFile(client, "#!/bin/sh\necho ran >>'" + marker_ + "'\n", c.mode));
+        ASSERT_TRUE(!c.foreign || chown(client.c_str(), 65534, 65534) == 0);
+        LaunchClient(client);
         log_ = {ReadFile(home_ + "/ZEL/launch.log").substr(25)};
         EXPECT_NE(Logged(c.logged), "") << log_[0];
         unlink((home_ + "/ZEL/launch.log").c_str());
         struct stat st {};
-        EXPECT_EQ(stat(ClientPath.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, c.mode == 0777 ? 0755 : c.mode);
+        EXPECT_EQ(stat(client.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, c.mode == 0777 ? 0755 : c.mode);
     }
     EXPECT_TRUE(WaitFor([&] { return ReadFile(marker_) == "ran\n"; }, 5000)) << "only the sound one ran";
     LogInit("", false, true);

@@ -52,6 +52,7 @@ MinimalRoot::MinimalRoot() {
 MinimalRoot::~MinimalRoot() {
     if (path_.empty()) return;
     bool mounted = false;
+    for (const std::string& at : mounts_) mounted |= umount2(at.c_str(), MNT_DETACH) != 0;
     if (devNullBound_ && umount2((path_ + "/dev/null").c_str(), MNT_DETACH) != 0) mounted = true;
     if (procMounted_ && umount2((path_ + "/proc").c_str(), MNT_DETACH) != 0) mounted = true;
     // Never delete through a mount that is still there.
@@ -97,6 +98,23 @@ bool MinimalRoot::AddLibrary(const std::string& soname) {
     }
     error_ = soname + " is not installed";
     return false;
+}
+
+bool MinimalRoot::Mount(const std::string& inside, const std::string& options) {
+    std::error_code ec;
+    fs::create_directories(path_ + inside, ec);
+    // "noexec" is a flag of the mount, the rest the file system's own options.
+    std::string data = "," + options + ",";
+    const size_t noexec = data.find(",noexec,");
+    if (noexec != std::string::npos) data.erase(noexec, 7);
+    data = data.substr(1, data.size() > 1 ? data.size() - 2 : 0);
+    if (mount("tmpfs", (path_ + inside).c_str(), "tmpfs", noexec != std::string::npos ? MS_NOEXEC : 0,
+              data.c_str()) != 0) {
+        error_ = "mount " + inside + " (" + options + "): " + std::strerror(errno);
+        return false;
+    }
+    mounts_.push_back(path_ + inside);
+    return true;
 }
 
 RunResult MinimalRoot::Run(const std::vector<std::string>& argv, int timeoutMs,

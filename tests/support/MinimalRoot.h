@@ -33,6 +33,9 @@ public:
     bool Add(const std::string& file, const std::string& inside = "");
     // Copies a library found by its SONAME in the host's library folders, with its closure.
     bool AddLibrary(const std::string& soname);
+    // A fresh tmpfs at inside (made when missing), with mount options such as
+    // "noexec" or "size=4k"; unmounted with the root.
+    bool Mount(const std::string& inside, const std::string& options);
     // Runs argv inside with only env as its environment; stdout and stderr together.
     RunResult Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env);
 
@@ -42,6 +45,7 @@ private:
     bool ok_ = false;
     bool procMounted_ = false;
     bool devNullBound_ = false;
+    std::vector<std::string> mounts_;
     std::string error_;
     std::string path_;
 };
