@@ -16,6 +16,7 @@
 #include "GUIX_Dialog.h"
 #include "GUIX_Drawable.h"
 #include "GUIX_Widget.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -34,7 +35,10 @@ public:
     void handleEvent(const GUIX_Event& e) override {
         if (e.kind == EV_KEY && !e.keyRelease()) {
             std::lock_guard<std::mutex> g(mutex_);
-            keys_ += e.keyKind() == KEY_CHAR ? e.keyChar() : e.keyKind() == KEY_RETURN ? '\n' : '?';
+            if (e.keyKind() == KEY_CHAR)
+                AppendUtf8(keys_, e.keyCharacter());
+            else
+                keys_ += e.keyKind() == KEY_RETURN ? '\n' : '?';
         }
         GUIX_Dialog::handleEvent(e);
     }

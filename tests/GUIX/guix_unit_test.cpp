@@ -4,13 +4,18 @@
 
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
+#include "Utf8.h"
 
 namespace {
 
-// Layout with a 6-pixel fixed font, ascent 11, descent 2.
+// Layout with a font of charWidth pixels a character, ascent 11, descent 2, margins 5.
 std::vector<GUIX_TextLineLayout> Layout(const std::string& text, int w, int h, std::uint32_t flags,
                                         int charWidth = 6) {
-    return GUIX_Drawable::layoutText(text, w, h, flags, charWidth, 11, 2, nullptr, nullptr);
+    return GUIX_Drawable::layoutText(text, w, h, flags, 11, 2, 5, [charWidth](std::string_view s) {
+        int n = 0;
+        for (std::size_t pos = 0; pos < s.size(); ++n) NextCodePoint(s, pos);
+        return n * charWidth;
+    });
 }
 
 std::vector<std::string> Lines(const std::string& text, std::uint32_t flags) {
