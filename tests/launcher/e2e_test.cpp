@@ -49,6 +49,7 @@ struct Scenario {
     // The world.
     World world = World::Headless;
     Proxy proxy = Proxy::None;
+    std::string proxyLogin = "alice";  // the Basic login squid takes (Gnome), as bytes
     std::vector<std::string> libraries =
         {};  // a root's, besides the launcher's own; with libcurl also sh and unzip
     Tls tls = Tls::None;
@@ -210,6 +211,29 @@ const Scenario kScenarios[] = {
      .steps = {{Op::Window, "Proxy Authentication"}, {Op::Click, "", 160, 205}},
      .log = {kInterrupted},
      .polls = 0},
+    // Typed in UTF-8, sent as Latin-1 when it fits (as before), else as UTF-8.
+    {.name = "ProxyLoginInLatin1",
+     .world = World::Desktop,
+     .proxy = Proxy::Gnome,
+     .proxyLogin = "j\xfcrgen",
+     .steps = {{Op::Window, "Proxy Authentication"},
+               {Op::Type, "j\u00fcrgen"},
+               {Op::Key, "Tab"},
+               {Op::Type, "wonder land"},
+               {Op::Key, "Return"}},
+     .log = {"!WARNING: the proxy login has characters beyond Latin-1", "!" + kInterrupted},
+     .ran = true},
+    {.name = "ProxyLoginBeyondLatin1",
+     .world = World::Desktop,
+     .proxy = Proxy::Gnome,
+     .proxyLogin = "\u0141ukasz",
+     .steps = {{Op::Window, "Proxy Authentication"},
+               {Op::Type, "\u0141ukasz"},
+               {Op::Key, "Tab"},
+               {Op::Type, "wonder land"},
+               {Op::Key, "Return"}},
+     .log = {"WARNING: the proxy login has characters beyond Latin-1", "!" + kInterrupted},
+     .ran = true},
     // Something typed, so a credentials window wrongly ending with OK would send it.
     {.name = "StatusClosedEndsTheCredentialsWindow",
      .world = World::Desktop,
@@ -337,8 +361,8 @@ void EndToEnd::Prepare() {
     }
     if (s.proxy != Proxy::None) {
         proxy_ = s.proxy == Proxy::Gnome
-                     ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, "alice", "wonder land",
-                                                      "Velmoran Gateway")
+                     ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, s.proxyLogin,
+                                                      "wonder land", "Velmoran Gateway")
                      : testsupport::SquidProxy::Start(testsupport::SquidAuth::None);
         ASSERT_TRUE(proxy_) << testsupport::SquidProxy::LastError();
     }
