@@ -68,13 +68,13 @@ Bool XftColorAllocValue(Display* dpy, Visual* visual, Colormap cmap, const XRend
                         XftColor* result);
 }
 
-#define SA_FC_FUNCTIONS(F)                                                                \
-    F(FcPatternCreate)                                                                    \
-    F(FcPatternDuplicate)                                                                 \
-    F(FcPatternDestroy)                                                                   \
-    F(FcPatternAddString)                                                                 \
-    F(FcPatternAddDouble) F(FcPatternAddCharSet) F(FcPatternGetString) F(FcCharSetCreate) \
-        F(FcCharSetAddChar) F(FcCharSetDestroy)
+#define SA_FC_FUNCTIONS(F) \
+    F(FcPatternCreate)     \
+    F(FcPatternDuplicate)  \
+    F(FcPatternDestroy)    \
+    F(FcPatternAddString)  \
+    F(FcPatternAddDouble)  \
+    F(FcPatternAddCharSet) F(FcPatternGetString) F(FcCharSetCreate) F(FcCharSetAddChar) F(FcCharSetDestroy)
 SA_DYNAMIC_TABLE(GUIX_FcFunctions, SA_FC_FUNCTIONS)
 #define SA_XRENDER_FUNCTIONS(F) F(XRenderQueryExtension)
 SA_DYNAMIC_TABLE(GUIX_XrenderFunctions, SA_XRENDER_FUNCTIONS)

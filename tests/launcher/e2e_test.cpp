@@ -84,6 +84,24 @@ Scenario Trusts(std::string name, Tls tls, std::vector<std::string> options, boo
             .kept = 0};
 }
 
+// A login typed in UTF-8 goes out in Latin-1 when it fits (as before), else
+// in UTF-8: squid, which holds it in those bytes, lets the session through.
+Scenario LogsIn(std::string name, std::string login, std::string typed, bool beyondLatin1) {
+    return {.name = name,
+            .world = World::Desktop,
+            .proxy = Proxy::Gnome,
+            .proxyLogin = login,
+            .steps = {{Op::Window, "Proxy Authentication"},
+                      {Op::Type, typed},
+                      {Op::Key, "Tab"},
+                      {Op::Type, "wonder land"},
+                      {Op::Key, "Return"}},
+            .log = {(beyondLatin1 ? "" : "!") +
+                        std::string("WARNING: the proxy login has characters beyond Latin-1"),
+                    "!" + kInterrupted},
+            .ran = true};
+}
+
 // One attempt, the reason, the notice; nothing reaches the server and the copy stays.
 Scenario Refuses(std::string name, Tls tls, std::vector<std::string> options, std::string reason) {
     return {.name = name,
@@ -211,29 +229,8 @@ const Scenario kScenarios[] = {
      .steps = {{Op::Window, "Proxy Authentication"}, {Op::Click, "", 160, 205}},
      .log = {kInterrupted},
      .polls = 0},
-    // Typed in UTF-8, sent as Latin-1 when it fits (as before), else as UTF-8.
-    {.name = "ProxyLoginInLatin1",
-     .world = World::Desktop,
-     .proxy = Proxy::Gnome,
-     .proxyLogin = "j\xfcrgen",
-     .steps = {{Op::Window, "Proxy Authentication"},
-               {Op::Type, "j\u00fcrgen"},
-               {Op::Key, "Tab"},
-               {Op::Type, "wonder land"},
-               {Op::Key, "Return"}},
-     .log = {"!WARNING: the proxy login has characters beyond Latin-1", "!" + kInterrupted},
-     .ran = true},
-    {.name = "ProxyLoginBeyondLatin1",
-     .world = World::Desktop,
-     .proxy = Proxy::Gnome,
-     .proxyLogin = "\u0141ukasz",
-     .steps = {{Op::Window, "Proxy Authentication"},
-               {Op::Type, "\u0141ukasz"},
-               {Op::Key, "Tab"},
-               {Op::Type, "wonder land"},
-               {Op::Key, "Return"}},
-     .log = {"WARNING: the proxy login has characters beyond Latin-1", "!" + kInterrupted},
-     .ran = true},
+    LogsIn("ProxyLoginInLatin1", "j\xfcrgen", "j\u00fcrgen", false),
+    LogsIn("ProxyLoginBeyondLatin1", "\u0141ukasz", "\u0141ukasz", true),
     // Something typed, so a credentials window wrongly ending with OK would send it.
     {.name = "StatusClosedEndsTheCredentialsWindow",
      .world = World::Desktop,
