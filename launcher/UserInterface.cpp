@@ -163,7 +163,8 @@ void WaitForUserInterface() {
 }
 
 void SetUserInterfaceLanguage(const char* language) {
-    GUIX_Application::instance().setLanguage(language ? language : "");
+    // For the fonts of windows still to be made; nothing without windows.
+    if (g_mode.load() == Mode::kWindows) GUIX_Application::instance().setLanguage(language ? language : "");
 }
 
 bool AskSessionCode(char* code) {
