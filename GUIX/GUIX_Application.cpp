@@ -511,6 +511,13 @@ void GUIX_Application::handleApplicationEvent(const GUIX_Event& event) {
 }
 
 void GUIX_Application::translate(XEvent& xev) {
+    if (xev.type == MappingNotify) {
+        // Another keyboard layout, or a key given a new character (as
+        // xdotool does for one the layout lacks): the next keys read with it.
+        GUIX_DisplayLock l;
+        XRefreshKeyboardMapping(&xev.xmapping);
+        return;
+    }
     if (xev.type < KeyPress || xev.type > ClientMessage) return;
     unsigned long window = xev.xany.window;
     std::uint32_t id = static_cast<std::uint32_t>(window);
