@@ -68,5 +68,15 @@ tsan: bootstrap
 	cmake --build --preset tsan
 	ctest --preset tsan
 
+# The benchmarks: a log line, the release sizes (after make release), a whole
+# session against doing it by hand, and the windows' idle CPU and peak memory.
+bench: bootstrap
+	cmake --preset default
+	cmake --build --preset default --target launcher_release personalise demo_server logreader bench_log
+	bench/launcher_sizes
+	build/default/bench/bench_log
+	bench/session_cost
+	bench/gui_cost
+
 clean:
 	rm -rf build dist

@@ -1,8 +1,13 @@
 #pragma once
 // The process-wide toolkit application: owns the X display connection, runs
-// the event loop on the GUI thread, keeps the registry of shown dialogs and
-// carries requests from other threads to the GUI thread as GUIX_Event records
-// appended to a window property (the property queue).
+// the event loop on the GUI thread, keeps the registry of shown dialogs, and
+// carries requests from other threads to the GUI thread: GUIX_Event records
+// and calls, in one queue in this process with a pipe to wake the loop. Only
+// the GUI thread talks to the X server while the loop runs (Xft is not
+// thread-safe, and a round trip from another thread could read events into
+// Xlib's queue while the loop sleeps on the connection). Records that other
+// clients append to the event window's property (the property queue) are
+// read as well.
 //
 // Typical use:
 //   std::thread gui([] { GUIX_Application::instance().run(); });
@@ -17,17 +22,29 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
+#include "GUIX_Color.h"
 #include "GUIX_Event.h"
 #include "GUIX_Map.h"
 #include "GUIX_Monitor.h"
 #include "GUIX_Queue.h"
 #include "GUIX_WaitEvent.h"
+#include "UniqueFd.h"
 
 typedef struct _XDisplay Display;
+typedef struct _XIM* XIM;
+typedef struct _XIC* XIC;
 union _XEvent;
+struct _XftColor;
 class GUIX_Dialog;
+class GUIX_Font;
 class GUIX_Widget;
 
 class GUIX_Application : private GUIX_Monitor {
@@ -44,8 +61,17 @@ public:
     void waitUntilRunning();
     bool waitUntilRunning(int timeoutMs);
 
-    // Appends the record to the property queue; false when the loop is not running.
+    // Queues the record for the GUI thread (any thread); false when the loop is not running.
     bool postEvent(const GUIX_Event& event);
+    // Queues a call for the GUI thread, in order with the records; false when
+    // the loop is not running.
+    bool post(std::function<void()> call);
+    // Runs call on the GUI thread and waits for it; on the GUI thread itself,
+    // or while no loop runs, it runs at once. False when the loop ended first.
+    bool invoke(const std::function<void()>& call);
+    bool onGuiThread() const;
+    // Wakes the loop to look at its queues (any thread).
+    void wake();
     // Registers and shows the dialog on the GUI thread; waits for the
     // registration while the loop runs, queues it until the loop starts otherwise.
     void showDialog(GUIX_Dialog* dialog);
@@ -58,6 +84,21 @@ public:
 
     int screenWidth() const;
     int screenHeight() const;
+
+    // The desktop's scale (GUIX_Scale.h), read when the display is opened.
+    // Sizes, insets and the font of drawables made afterwards follow it.
+    double scale() const { return m_scale.load(); }
+    void setScale(double scale);
+    // A length of the toolkit's 1x design at the current scale.
+    int px(int length) const;
+    // The fontconfig language tag ("de", "ja", "zh-tw") of the copy's
+    // language code ("de", "ja", "zh_TW"); for fonts made afterwards.
+    void setLanguage(const std::string& language);
+    // The font at the current scale, made on first use (GUI thread, or before
+    // the loop runs); null without a display.
+    GUIX_Font* font();
+    // Xft's form of a colour, allocated once per process.
+    const _XftColor* xftColour(const GUIX_Color& colour);
     bool isRunning() const { return m_running.load(); }
     bool hasDisplay() const { return m_display != nullptr; }
     // True once the X connection broke (the server went away): the loop ends,
@@ -81,10 +122,28 @@ private:
     void translate(_XEvent& xev);
     void readProperty(_XEvent& xev);
     void translateKey(_XEvent& xev, GUIX_Widget* widget);
+    void deliverKey(GUIX_Widget* widget, std::uint32_t sub, std::uint32_t character, bool release);
+    bool enqueue(const GUIX_Event& event, std::function<void()> call);
+    void runPosted();
+    bool handleXEvents();
+    void sleep(class GUIX_SMClient& session);
+    void openInputMethod();
+    void closeInputMethod();
+    XIC inputContext(unsigned long window);
+    static bool secretFocus(GUIX_Widget* widget);
     void endRemainingDialogs();
     void registerDialog(GUIX_Dialog* dialog);
 
     GUIX_Queue<GUIX_Event> m_pending;
+    // Requests for the GUI thread: a call, or else a record.
+    struct Posted {
+        GUIX_Event event;
+        std::function<void()> call;
+    };
+    std::mutex m_postMutex;
+    std::deque<Posted> m_posted;
+    UniqueFd m_wakeRead, m_wakeWrite;
+    std::atomic<std::thread::id> m_guiThread{};
     GUIX_Map<unsigned long, GUIX_Dialog*> m_dialogs;
     std::unique_ptr<GUIX_Widget> m_eventWindow;
     GUIX_WaitEvent m_runningSignal{false};
@@ -99,9 +158,15 @@ private:
     unsigned long m_atomGuixEvent = 0;
     unsigned long m_atomWmProtocols = 0;
     unsigned long m_atomWmDelete = 0;
-    // Held-down state of the modifier keys seen by the loop.
-    bool m_numLockHeld = false, m_capsLockHeld = false, m_shiftLockHeld = false;
-    bool m_shiftHeld = false, m_controlHeld = false;
+    std::atomic<double> m_scale{1.0};
+    std::mutex m_fontMutex;
+    std::string m_language;
+    std::map<int, std::unique_ptr<GUIX_Font>> m_fonts;  // by scale in quarter steps
+    std::map<std::uint32_t, std::unique_ptr<_XftColor>> m_xftColours;
+    // The input method and a context per dialog window (GUI thread).
+    XIM m_im = nullptr;
+    bool m_imTried = false;
+    std::map<unsigned long, XIC> m_inputContexts;
 };
 
 // Holds the application's display lock for its scope (nested use on one thread is fine).

@@ -1,13 +1,61 @@
 #include "GUIX_Dialog.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "GUIX_Application.h"
 #include "GUIX_Focusable.h"
 #include "GUIX_Libraries.h"
+#include "Utf8.h"
+
+namespace {
+
+// The title as WM_NAME (STRING when Latin-1 holds it, else compound text)
+// and as _NET_WM_NAME in UTF-8, which window managers of today show.
+void SetTitle(Display* display, Window window, const std::string& title) {
+    char* text = const_cast<char*>(title.c_str());
+    XTextProperty property{};
+    if (Xutf8TextListToTextProperty(display, &text, 1, XStdICCTextStyle, &property) >= Success) {
+        XSetWMName(display, window, &property);
+        XSetWMIconName(display, window, &property);
+        XFree(property.value);
+    }
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
+        XChangeProperty(display, window, XInternAtom(display, name, False), utf8, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+}
+
+// An XPM image as text, enlarged by scale (nearest pixel): its rows and the
+// characters of each pixel repeated. Empty when the header cannot be read.
+std::vector<std::string> ScaledXpm(const char* const* data, double scale) {
+    int w = 0, h = 0, colours = 0, perPixel = 0;
+    if (!data || std::sscanf(data[0], "%d %d %d %d", &w, &h, &colours, &perPixel) != 4 || w <= 0 || h <= 0 ||
+        colours <= 0 || perPixel <= 0)
+        return {};
+    const int W = static_cast<int>(std::lround(w * scale)), H = static_cast<int>(std::lround(h * scale));
+    std::vector<std::string> out{std::to_string(W) + " " + std::to_string(H) + " " + std::to_string(colours) +
+                                 " " + std::to_string(perPixel)};
+    for (int i = 1; i <= colours; ++i) out.emplace_back(data[i]);
+    for (int y = 0; y < H; ++y) {
+        const std::string source = data[1 + colours + y * h / H];
+        if (source.size() < static_cast<std::size_t>(w * perPixel)) return {};
+        std::string row;
+        for (int x = 0; x < W; ++x)
+            row.append(source, static_cast<std::size_t>(x * w / W * perPixel), perPixel);
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
+}  // namespace
 
 struct GUIX_Dialog::IconState {
     XpmAttributes attributes{};
@@ -19,6 +67,7 @@ struct GUIX_Dialog::IconState {
 GUIX_Dialog::GUIX_Dialog(const std::string& title, int width, int height, std::uint32_t flags)
     : GUIX_Composite(0, 0, width, height, flags), m_title(title) {
     selectEvents(GUIX_SELECT_KEYS);
+    selectEvents(GUIX_SELECT_FOCUS);  // the input method follows the focus
     GUIX_DisplayLock l;
     if (!l || !windowId()) return;
     // Interned unconditionally: without it the window manager's close button
@@ -26,8 +75,7 @@ GUIX_Dialog::GUIX_Dialog(const std::string& title, int width, int height, std::u
     Atom wmDelete = XInternAtom(l.display(), "WM_DELETE_WINDOW", False);
     XSetWMProtocols(l.display(), windowId(), &wmDelete, 1);
     setSizeHints();
-    XSetStandardProperties(l.display(), windowId(), m_title.c_str(), m_title.c_str(), None, nullptr, 0,
-                           nullptr);
+    SetTitle(l.display(), windowId(), m_title);
     if (m_iconData.load()) applyIcon();
 }
 
@@ -69,9 +117,15 @@ void GUIX_Dialog::applyIcon() {
     m_icon->attributes = XpmAttributes{};
     m_icon->attributes.valuemask = 0;
     m_icon->attributesUsed = true;
+    // The icon grows with the desktop's scale, as the window does.
+    std::vector<std::string> scaledRows =
+        scaled(16) != 16 ? ScaledXpm(data, scaled(16) / 16.0) : std::vector<std::string>{};
+    std::vector<char*> rows;
+    for (std::string& row : scaledRows) rows.push_back(row.data());
+    char** pixels = rows.empty() ? const_cast<char**>(data) : rows.data();
     Pixmap pixmap = 0, mask = 0;
-    int rc = xpm->XpmCreatePixmapFromData(l.display(), GUIX_Application::instance().rootWindow(),
-                                          const_cast<char**>(data), &pixmap, &mask, &m_icon->attributes);
+    int rc = xpm->XpmCreatePixmapFromData(l.display(), GUIX_Application::instance().rootWindow(), pixels,
+                                          &pixmap, &mask, &m_icon->attributes);
     if (rc != XpmSuccess) return;  // the dialog stays without an icon
     if (m_icon->pixmap) XFreePixmap(l.display(), m_icon->pixmap);
     if (m_icon->mask) XFreePixmap(l.display(), m_icon->mask);

@@ -9,12 +9,12 @@
 #include <tuple>
 
 #include "GUIX_Application.h"
+#include "GUIX_Font.h"
+#include "GUIX_Xft.h"
 #include "Log.h"
+#include "Utf8.h"
 
 namespace {
-
-std::mutex s_fontNameMutex;
-std::string s_fontName = "6x13";
 
 // Colours are allocated once per process and never freed.
 std::mutex s_colourMutex;
@@ -23,26 +23,12 @@ std::map<std::tuple<int, int, int>, unsigned long>& colourCache() {
     return *cache;
 }
 
-std::string fontName() {
-    std::lock_guard<std::mutex> g(s_fontNameMutex);
-    return s_fontName;
-}
-
-int xTextWidth(const char* text, int length, void* ctx) {
-    return XTextWidth(static_cast<XFontStruct*>(ctx), text, length);
-}
-
 }  // namespace
 
 struct GUIX_Drawable::XState {
     GC gc = nullptr;
-    XFontStruct* font = nullptr;
+    XftDraw* xftDraw = nullptr;  // made on the first text drawn
 };
-
-void GUIX_Drawable::setFontName(const std::string& name) {
-    std::lock_guard<std::mutex> g(s_fontNameMutex);
-    s_fontName = name;
-}
 
 // Centring in the parent (or on the screen): both halves truncated on their
 // own, the parent's size taken as unsigned.
@@ -76,26 +62,15 @@ void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flag
     m_width = width;
     m_height = height;
     m_xs = std::make_unique<XState>();
-    const std::string name = fontName();
-    bool hadDisplay = false, fellBack = false;
+    GUIX_Application& app = GUIX_Application::instance();
+    m_scale = app.scale();
+    m_font = app.font();
     {
         GUIX_DisplayLock l;
         if (l) {
-            hadDisplay = true;
-            GUIX_Application& app = GUIX_Application::instance();
             m_colormap = DefaultColormap(l.display(), app.screen());
             m_xs->gc = XCreateGC(l.display(), windowId(), 0, nullptr);
-            m_xs->font = XLoadQueryFont(l.display(), name.c_str());
-            if (!m_xs->font) {
-                fellBack = true;
-                m_xs->font = XLoadQueryFont(l.display(), "fixed");
-            }
         }
-    }
-    // Logged without the display lock held.
-    if (hadDisplay && fellBack) {
-        LogWrite("WARNING: font \"%s\" not available, using \"fixed\"", name.c_str());
-        if (!m_xs->font) LogWrite("ERROR: font \"fixed\" not available, texts are not drawn");
     }
     selectEvents(GUIX_SELECT_EXPOSURE);
     m_x = x;
@@ -105,7 +80,7 @@ void GUIX_Drawable::init(int x, int y, int width, int height, std::uint32_t flag
 GUIX_Drawable::~GUIX_Drawable() {
     GUIX_DisplayLock l;
     if (l && m_xs) {
-        if (m_xs->font) XFreeFont(l.display(), m_xs->font);
+        if (m_xs->xftDraw) GUIX_Xft()->XftDrawDestroy(m_xs->xftDraw);
         if (m_xs->gc) XFreeGC(l.display(), m_xs->gc);
     }
 }
@@ -183,7 +158,7 @@ void GUIX_Drawable::move(int x, int y) {
     GUIX_Event ev(EV_MOVE, id, id);
     ev.payload[0] = static_cast<std::uint32_t>(x);
     ev.payload[1] = static_cast<std::uint32_t>(y);
-    post(ev);
+    request(ev);
 }
 
 void GUIX_Drawable::resize(int width, int height) {
@@ -191,7 +166,17 @@ void GUIX_Drawable::resize(int width, int height) {
     GUIX_Event ev(EV_RESIZE, id, id);
     ev.payload[0] = static_cast<std::uint32_t>(width);
     ev.payload[1] = static_cast<std::uint32_t>(height);
-    post(ev);
+    request(ev);
+}
+
+// Carried out at once where X may be talked to, so that a layout reads the
+// sizes it has just set; posted from any other thread.
+void GUIX_Drawable::request(const GUIX_Event& event) {
+    GUIX_Application& app = GUIX_Application::instance();
+    if (app.onGuiThread() || !app.isRunning())
+        handleEvent(event);
+    else
+        post(event);
 }
 
 void GUIX_Drawable::showChild(GUIX_Widget* child) {
@@ -265,13 +250,22 @@ void GUIX_Drawable::setDrawColor(const GUIX_Color& colour) {
     }
 }
 
-void GUIX_Drawable::drawString(const GUIX_Color& colour, const char* text, int length, int x, int y) {
-    if (!m_xs->font || length <= 0) return;
+void GUIX_Drawable::drawString(const GUIX_Color& colour, std::string_view text, int x, int y) {
+    if (!m_font || text.empty()) return;
+    if (m_font->antialiased()) {
+        GUIX_Application& app = GUIX_Application::instance();
+        const XftColor* c = app.xftColour(colour);
+        GUIX_DisplayLock l;
+        if (!l) return;
+        if (!m_xs->xftDraw)
+            m_xs->xftDraw = GUIX_Xft()->XftDrawCreate(l.display(), windowId(),
+                                                      DefaultVisual(l.display(), app.screen()), m_colormap);
+        m_font->drawXft(m_xs->xftDraw, c, x, y, text);
+        return;
+    }
     setDrawColor(colour);
     GUIX_DisplayLock l;
-    if (!l) return;
-    XSetFont(l.display(), m_xs->gc, m_xs->font->fid);
-    XDrawString(l.display(), windowId(), m_xs->gc, x, y, text, length);
+    if (l) m_font->drawCore(windowId(), m_xs->gc, x, y, text);
 }
 
 void GUIX_Drawable::drawLine(const GUIX_Color& colour, int x1, int y1, int x2, int y2) {
@@ -291,7 +285,8 @@ void GUIX_Drawable::drawRect(const GUIX_Color& colour, int x, int y, int w, int 
 }
 
 void GUIX_Drawable::drawBorder(const GUIX_Color& colour, int inset) {
-    drawRect(colour, inset, inset, width() - 2 * inset, height() - 2 * inset);
+    const GUIX_Color colours[1] = {colour};
+    drawFrame(inset, colours, colours, 1);
 }
 
 void GUIX_Drawable::fillRect(const GUIX_Color& colour, int x, int y, int w, int h) {
@@ -304,20 +299,25 @@ void GUIX_Drawable::fillRect(const GUIX_Color& colour, int x, int y, int w, int 
 }
 
 void GUIX_Drawable::clear(int inset) {
-    fillRect(background(), inset, inset, width() - 2 * inset, height() - 2 * inset);
+    const int i = scaled(inset);
+    fillRect(background(), i, i, width() - 2 * i, height() - 2 * i);
 }
 
+// Band d of a frame covers what line d covers at 1x, scaled: its top and
+// left first, then its bottom and right over their corners, as lines do.
 void GUIX_Drawable::drawFrame(int inset, const GUIX_Color* topLeft, const GUIX_Color* bottomRight, int n) {
-    int W = width();
-    int H = height();
+    const int W = width();
+    const int H = height();
     for (int d = 0; d < n; ++d) {
-        int lo = inset + d;
-        int right = W - inset - 1 - d;
-        int bottom = H - inset - 1 - d;
-        drawLine(topLeft[d], lo, lo, right, lo);
-        drawLine(topLeft[d], lo, lo, lo, bottom);
-        drawLine(bottomRight[d], lo, bottom, right, bottom);
-        drawLine(bottomRight[d], right, lo, right, bottom);
+        const int lo = scaled(inset + d);
+        const int band = std::max(scaled(inset + d + 1) - lo, 1);
+        const int right = W - 1 - lo;
+        const int bottom = H - 1 - lo;
+        if (right < lo || bottom < lo) return;
+        fillRect(topLeft[d], lo, lo, right - lo + 1, band);
+        fillRect(topLeft[d], lo, lo, band, bottom - lo + 1);
+        fillRect(bottomRight[d], lo, bottom - band + 1, right - lo + 1, band);
+        fillRect(bottomRight[d], right - band + 1, lo, band, bottom - lo + 1);
     }
 }
 
@@ -357,41 +357,49 @@ void GUIX_Drawable::drawSunkenFrame3(int inset) {
     drawFrame(inset, tl, br, 3);
 }
 
-int GUIX_Drawable::lineHeight() const {
-    if (!m_xs || !m_xs->font) return 13;
-    return m_xs->font->ascent + m_xs->font->descent;
-}
-
-bool GUIX_Drawable::hasFont() const { return m_xs && m_xs->font; }
+int GUIX_Drawable::lineHeight() const { return ascent() + descent(); }
+int GUIX_Drawable::ascent() const { return m_font && m_font->ok() ? m_font->ascent() : scaled(11); }
+int GUIX_Drawable::descent() const { return m_font && m_font->ok() ? m_font->descent() : scaled(2); }
+int GUIX_Drawable::textWidth(std::string_view text) const { return m_font ? m_font->textWidth(text) : 0; }
+bool GUIX_Drawable::hasFont() const { return m_font && m_font->ok(); }
+int GUIX_Drawable::scaled(int length) const { return static_cast<int>(std::lround(length * m_scale)); }
 
 std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(const std::string& text, int width, int height,
-                                                           std::uint32_t flags, int charWidth, int ascent,
-                                                           int descent,
-                                                           int (*textWidth)(const char*, int, void*),
-                                                           void* ctx) {
+                                                           std::uint32_t flags) const {
+    return layoutText(text, width, height, flags, ascent(), descent(), scaled(5),
+                      [this](std::string_view piece) { return textWidth(piece); });
+}
+
+std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(
+    const std::string& text, int width, int height, std::uint32_t flags, int ascent, int descent, int margin,
+    const std::function<int(std::string_view)>& textWidth) {
     std::vector<GUIX_TextLineLayout> lines;
+    const std::string_view all(text);
     const std::size_t n = text.size();
     if (!(flags & GUIX_TEXT_WRAP)) {
         lines.push_back({0, n, 0, 0});
     } else {
-        // At least one pixel per character and one character per line, so a
-        // narrow widget or an odd font cannot stall the walk.
-        int cw = std::max(charWidth, 1);
-        std::size_t maxChars = static_cast<std::size_t>(std::max((width - 10) / cw, 1));
+        const int room = width - 2 * margin;
         std::size_t pos = 0;
         do {
-            std::size_t rest = n - pos;
-            std::size_t nl = text.find('\n', pos);
-            std::size_t len;
-            if (nl != std::string::npos && nl - pos <= std::min(maxChars, rest)) {
-                len = nl - pos;
-            } else if (rest <= maxChars) {
-                len = rest;
-            } else if (text[pos + maxChars] == ' ') {
-                len = maxChars;
-            } else {
-                std::size_t sp = text.rfind(' ', pos + maxChars - 1);
-                len = (sp != std::string::npos && sp > pos) ? sp - pos : maxChars;
+            std::size_t end = text.find('\n', pos);
+            if (end == std::string::npos) end = n;
+            std::size_t len = end - pos;
+            if (textWidth(all.substr(pos, len)) > room) {
+                // The characters that fit, at least one, so that the walk always ends.
+                std::size_t fit = pos;
+                int used = 0;
+                for (std::size_t next = pos; fit < end; fit = next) {
+                    NextCodePoint(all, next);
+                    used += textWidth(all.substr(fit, next - fit));
+                    if (used > room && fit > pos) break;
+                }
+                if (text[fit] == ' ') {
+                    len = fit - pos;
+                } else {
+                    const std::size_t space = text.rfind(' ', fit - 1);
+                    len = (space != std::string::npos && space > pos ? space : fit) - pos;
+                }
             }
             lines.push_back({pos, len, 0, 0});
             pos += len;
@@ -402,20 +410,19 @@ std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(const std::string& te
     const int count = static_cast<int>(lines.size());
     int baseline;
     if (flags & GUIX_TEXT_TOP)
-        baseline = ascent + 5;
+        baseline = ascent + margin;
     else if (flags & GUIX_TEXT_BOTTOM)
-        baseline = height - descent - 5 - (count - 1) * lineH;
+        baseline = height - descent - margin - (count - 1) * lineH;
     else
         baseline = height / 2 - (lineH * count) / 2 + ascent;
     for (auto& line : lines) {
-        int tw = textWidth ? textWidth(text.data() + line.start, static_cast<int>(line.length), ctx)
-                           : static_cast<int>(line.length) * std::max(charWidth, 1);
+        const int tw = textWidth(all.substr(line.start, line.length));
         if (flags & GUIX_TEXT_RIGHT)
-            line.x = width - tw - 5;
+            line.x = width - tw - margin;
         else if (flags & GUIX_TEXT_HCENTER)
             line.x = width / 2 - tw / 2;
         else
-            line.x = 5;
+            line.x = margin;
         line.baseline = baseline;
         baseline += lineH;
     }
@@ -423,13 +430,8 @@ std::vector<GUIX_TextLineLayout> GUIX_Drawable::layoutText(const std::string& te
 }
 
 void GUIX_Drawable::drawTextBlock(const std::string& text, std::uint32_t flags) {
-    if (!m_xs || !m_xs->font) return;
-    XFontStruct* f = m_xs->font;
-    GUIX_DisplayLock l;  // XTextWidth reads the font structure
-    auto lines = layoutText(text, width(), height(), flags, f->max_bounds.rbearing, f->ascent, f->descent,
-                            xTextWidth, f);
-    l.release();
-    GUIX_Color fg = foreground();
-    for (const auto& line : lines)
-        drawString(fg, text.data() + line.start, static_cast<int>(line.length), line.x, line.baseline);
+    if (!hasFont()) return;
+    const GUIX_Color fg = foreground();
+    for (const auto& line : layoutText(text, width(), height(), flags))
+        drawString(fg, std::string_view(text).substr(line.start, line.length), line.x, line.baseline);
 }

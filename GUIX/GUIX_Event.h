@@ -1,7 +1,8 @@
 #pragma once
-// The toolkit's event record. It is also the wire format of the cross-thread
-// queue (an X window property of whole records), so its layout is fixed:
-// 19 unsigned 32-bit words, no pointers (window ids only).
+// The toolkit's event record. It is also the wire format of the property
+// queue that other clients may append to (an X window property of whole
+// records), so its layout is fixed: 19 unsigned 32-bit words, no pointers
+// (window ids only).
 
 #include <cstdint>
 
@@ -12,7 +13,7 @@ enum GUIX_EventKind : std::uint32_t {
     EV_LEAVE = 4,
     EV_BUTTON_PRESS = 5,  // payload[0]: button number
     EV_BUTTON_RELEASE = 6,
-    EV_KEY = 7,  // payload[0]: GUIX_KeyKind, [1]: character, [2]: 1 release / 0 press
+    EV_KEY = 7,  // payload[0]: GUIX_KeyKind, [1]: character (Unicode), [2]: 1 release / 0 press
     EV_DIALOG_SHOWN = 8,
     EV_DIALOG_CLOSING = 9,
     EV_CLOSE_REQUEST = 10,
@@ -48,7 +49,7 @@ struct GUIX_Event {
 
     // Helpers for EV_KEY records.
     std::uint32_t keyKind() const { return payload[0]; }
-    char keyChar() const { return static_cast<char>(payload[1]); }
+    char32_t keyCharacter() const { return static_cast<char32_t>(payload[1]); }
     bool keyRelease() const { return payload[2] != 0; }
 };
 

@@ -20,9 +20,15 @@ public:
     void setFocused(bool on) { m_focused.store(on); }
     GUIX_Widget* focusWidget() const { return m_widget; }
     GUIX_Dialog* dialog() const { return m_dialog; }
+    // A password entry: its keys bypass the input method.
+    bool secret() const { return m_secret; }
+
+protected:
+    void setSecret() { m_secret = true; }
 
 private:
     GUIX_Widget* m_widget;
     GUIX_Dialog* m_dialog;
     std::atomic<bool> m_focused{false};
+    bool m_secret = false;
 };

@@ -16,14 +16,22 @@ public:
 
     void draw() override;
 
-    // Any thread: replaces the text and requests a repaint.
+    // Any thread: replaces the text (UTF-8) and requests a repaint.
     void setText(const std::string& text);
     std::string text() const;
-    // Inserts c before index (0 <= index <= length); true when the text grew.
-    bool insertChar(char c, int index);
-    // Removes the character at index (0 <= index < length); true when the text shrank.
-    bool eraseChar(int index);
+    // Byte offsets in the UTF-8 text; a character is one code point.
+    // Inserts c before the byte at index (0 <= index <= length); the number
+    // of bytes inserted, 0 when index is out of range.
+    int insertChar(char32_t c, int index);
+    // Removes the character that starts at index (before: the one that ends
+    // there); the number of bytes removed, 0 when there is none.
+    int eraseChar(int index, bool before = false);
     int textLength() const;
+
+    // What shows the whole text (GUI thread), never less than minimum: the
+    // text's width plus margins, and the height of its lines when wrapped at width.
+    int fitWidth(int minimum) const;
+    int fitHeight(int width, int minimum) const;
 
 private:
     mutable std::mutex m_textMutex;

@@ -1,13 +1,9 @@
 #include "GUIX_SMClient.h"
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "GUIX_Libraries.h"
 #include "Log.h"
@@ -81,40 +77,12 @@ GUIX_SMClient::~GUIX_SMClient() {
     if (m_smc) GUIX_Sm()->SmcCloseConnection(m_smc, 0, nullptr);
 }
 
-bool GUIX_SMClient::process(int ms, int wakeFd) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    pollfd fds[2];
-    nfds_t count = 0;
-    int iceIndex = -1;
-    if (m_fd >= 0) {
-        iceIndex = static_cast<int>(count);
-        fds[count++] = pollfd{m_fd, POLLIN, 0};
+void GUIX_SMClient::processMessages() {
+    if (!m_ice) return;
+    if (GUIX_Ice()->IceProcessMessages(m_ice, nullptr, nullptr) == IceProcessMessagesIOError) {
+        GUIX_Sm()->SmcCloseConnection(m_smc, 0, nullptr);
+        m_smc = nullptr;
+        m_ice = nullptr;
+        m_fd = -1;  // closed with the connection; never poll a stale descriptor
     }
-    if (wakeFd >= 0) fds[count++] = pollfd{wakeFd, POLLIN, 0};
-
-    if (count == 0) {
-        std::this_thread::sleep_until(deadline);
-        return false;
-    }
-    int rc;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        rc = poll(fds, count, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (rc >= 0 || errno != EINTR) break;  // a signal is no reason to give up the descriptor
-    }
-    if (rc < 0) {
-        m_fd = -1;
-        return false;
-    }
-    if (iceIndex >= 0 && (fds[iceIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-        if (GUIX_Ice()->IceProcessMessages(m_ice, nullptr, nullptr) == IceProcessMessagesIOError) {
-            GUIX_Sm()->SmcCloseConnection(m_smc, 0, nullptr);
-            m_smc = nullptr;
-            m_ice = nullptr;
-            m_fd = -1;  // closed with the connection; never poll a stale descriptor
-            return true;
-        }
-    }
-    return m_fd >= 0;
 }

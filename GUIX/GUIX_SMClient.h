@@ -1,7 +1,8 @@
 #pragma once
 // X session-management client: registers with the session manager named by
 // SESSION_MANAGER, answers save-yourself at once with success, and ends the
-// process with status 0 when told to die. process() is the loop's idle wait.
+// process with status 0 when told to die. The loop waits on descriptor()
+// along with its others and calls processMessages() when it is readable.
 
 #include <string>
 
@@ -15,10 +16,9 @@ public:
     GUIX_SMClient(const GUIX_SMClient&) = delete;
     GUIX_SMClient& operator=(const GUIX_SMClient&) = delete;
 
-    // Waits up to ms milliseconds for session-manager messages (and, when
-    // wakeFd >= 0, for that descriptor to become readable) and handles them.
-    // False without an ICE descriptor or when the wait failed.
-    bool process(int ms, int wakeFd = -1);
+    // Handles what the session manager sent. After an I/O error the
+    // connection is closed and descriptor() is -1.
+    void processMessages();
 
     // Runs on the GUI thread when the session manager says die, just before
     // the process ends with status 0.
@@ -27,7 +27,7 @@ public:
 
     bool connected() const { return m_smc != nullptr; }
     const std::string& clientId() const { return m_clientId; }
-    int descriptor() const { return m_fd; }
+    int descriptor() const { return m_fd; }  // -1 without a connection
 
 private:
     SmcConn m_smc = nullptr;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Utf8.h"
+
 GUIX_TextLine::GUIX_TextLine(GUIX_Widget* parent, const std::string& text, int x, int y, int width,
                              int height, std::uint32_t flags)
     : GUIX_Label(parent, text, x, y, width, height, flags), GUIX_Focusable(this, parent) {
@@ -27,18 +29,19 @@ void GUIX_TextLine::handleEvent(const GUIX_Event& event) {
     case EV_BUTTON_PRESS: requestFocus(); break;
     case EV_KEY: {
         if (event.keyRelease() || !editable()) break;
-        // setText may have shortened the text under the cursor.
-        int cursor = std::min(m_cursor.load(), textLength());
+        // setText may have changed the text under the cursor: it stays between characters.
+        int cursor = static_cast<int>(
+            Utf8PrefixLength(text(), static_cast<std::size_t>(std::max(m_cursor.load(), 0))));
         switch (event.keyKind()) {
         case KEY_CHAR:
-            if (insertChar(event.keyChar(), cursor)) {
-                ++cursor;
+            if (const int n = insertChar(event.keyCharacter(), cursor)) {
+                cursor += n;
                 repaint();
             }
             break;
         case KEY_BACKSPACE:
-            if (eraseChar(cursor - 1)) {
-                --cursor;
+            if (const int n = eraseChar(cursor, true)) {
+                cursor -= n;
                 repaint();
             }
             break;

@@ -36,6 +36,7 @@ long maskForClass(int eventClass) {
     case GUIX_SELECT_BUTTON_PRESS: return ButtonPressMask;
     case GUIX_SELECT_BUTTON_RELEASE: return ButtonReleaseMask;
     case GUIX_SELECT_KEYS: return KeyPressMask | KeyReleaseMask;
+    case GUIX_SELECT_FOCUS: return FocusChangeMask;
     default: return 0;
     }
 }
@@ -102,8 +103,10 @@ unsigned long GUIX_Widget::parentWindowId() const {
     return GUIX_Application::instance().rootWindow();
 }
 
-void GUIX_Widget::selectEvents(int eventClass) {
-    m_eventMask |= maskForClass(eventClass);
+void GUIX_Widget::selectEvents(int eventClass) { selectMask(maskForClass(eventClass)); }
+
+void GUIX_Widget::selectMask(long mask) {
+    m_eventMask |= mask;
     if (!m_window) return;
     GUIX_DisplayLock l;
     if (l) XSelectInput(l.display(), m_window, m_eventMask);

@@ -19,11 +19,12 @@ enum GUIX_EventClass {
     GUIX_SELECT_BUTTON_PRESS = 5,
     GUIX_SELECT_BUTTON_RELEASE = 6,
     GUIX_SELECT_KEYS = 7,
+    GUIX_SELECT_FOCUS = 8,
 };
 
-// Widgets may be built on any thread. Delete them on the GUI thread or once
-// the loop has ended: an event for a widget that is half destroyed would
-// reach the wrong handler.
+// Widgets are built and deleted on the GUI thread (GUIX_Application::invoke)
+// or while no loop runs: they talk to the X server, and an event for a widget
+// that is half destroyed would reach the wrong handler.
 class GUIX_Widget {
 public:
     explicit GUIX_Widget(GUIX_Widget* parent);
@@ -43,6 +44,8 @@ public:
     GUIX_WaitEvent& waitObject() { return m_wait; }
 
     void selectEvents(int eventClass);
+    // Adds an X event mask of its own (an input method's).
+    void selectMask(long mask);
 
     // Sets the source to this widget's window and posts through the application.
     // The target is whatever the caller set. False when the loop is not running.

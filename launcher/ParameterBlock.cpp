@@ -41,6 +41,7 @@ bool ParseParameterBlock() {
     SessionParameters.owner = item("owner", settings->GetDefaultOwner());
     SessionParameters.title = item("title", settings->GetDefaultTitle());
     SessionParameters.lang = item("lang", settings->GetDefaultLanguage());
+    SetUserInterfaceLanguage(SessionParameters.lang.c_str());
     SessionParameters.ac = item("ac", TickCountText());
     SessionParameters.code = item("code", "");
 

@@ -21,6 +21,7 @@ public:
     ProxyAuthenticationWindow();
     ~ProxyAuthenticationWindow() override;
 
+    // GUI thread: the message (UTF-8), the window grown to show all of it.
     void setMessage(const std::string& text);
     std::string login() const;
     std::string password() const;
@@ -30,6 +31,8 @@ public:
     bool onCloseRequest() override;
 
 private:
+    void layout();
+
     std::unique_ptr<GUIX_Label> m_loginCaption;
     std::unique_ptr<GUIX_Label> m_passwordCaption;
     std::unique_ptr<GUIX_TextLine> m_login;

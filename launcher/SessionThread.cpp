@@ -7,6 +7,7 @@
 #include "Launcher.h"
 #include "Log.h"
 #include "ParameterBlock.h"
+#include "ProxyLogin.h"
 #include "ProxySettings.h"
 #include "String_Utils_Unix.h"
 #include "UserInterface.h"
@@ -104,7 +105,7 @@ void* SessionThread(void* argument) {
                 if (AskProxyCredentials(message.c_str(), login, password)) {
                     login[kCredentialBufferSize - 1] = '\0';
                     password[kCredentialBufferSize - 1] = '\0';
-                    ProxyCredentials = std::string(login) + ":" + password;
+                    ProxyCredentials = ProxyCredentialsText(login, password);
                     download.SetProxyCredentials(ProxyCredentials);
                 } else {
                     stop = true;

@@ -10,38 +10,48 @@
 
 namespace {
 
-constexpr int kWidth = 350, kHeight = 60;
-constexpr int kLabelWidth = 200, kLabelHeight = 26;
-constexpr int kCharWidth = 6;  // the toolkit's one font, 6x13
+// The 1x design: 350 x 60, the label 200 x 26 at (20, 17), Cancel 90 wide beside it.
+constexpr int kMargin = 20, kTop = 17, kLabelWidth = 200, kRowHeight = 26, kButtonWidth = 90;
 
-int CellWidth(const char*, int length, void*) { return length * kCharWidth; }
+int Px(int length) { return GUIX_Application::instance().px(length); }
 
 }  // namespace
 
-// Wrapped text draws a line that fits exactly as unwrapped text does; longer
-// texts (a missing library's sentence, a server's long error) wrap instead of
-// being cut, and the window grows to hold them.
-StatusWindow::StatusWindow() : GUIX_Dialog("Connection Status", kWidth, kHeight, 0x3) {
-    m_status = std::make_unique<GUIX_Label>(this, "Connecting...", 20, 17, kLabelWidth, kLabelHeight,
+StatusWindow::StatusWindow()
+    : GUIX_Dialog("Connection Status", Px(2 * kMargin + kLabelWidth + kMargin + kButtonWidth),
+                  Px(2 * kTop + kRowHeight), 0x3) {
+    m_status = std::make_unique<GUIX_Label>(this, "Connecting...", scaled(kMargin), scaled(kTop),
+                                            scaled(kLabelWidth), scaled(kRowHeight),
                                             GUIX_FRAME_SUNKEN | GUIX_TEXT_WRAP);
     m_status->setBackground(GUIX_Color::white);
-    m_cancel = std::make_unique<GUIX_Button>(this, "Cancel", 240, 17, 90, 26);
+    m_cancel = std::make_unique<GUIX_Button>(this, "Cancel", scaled(kMargin + kLabelWidth + kMargin),
+                                             scaled(kTop), scaled(kButtonWidth), scaled(kRowHeight));
     m_cancel->setCallback(new GUIX_MethodFunctor<StatusWindow>(this, &StatusWindow::onCancel));
     setIcon(launcher_icon_xpm);
+    layout();
 }
 
 StatusWindow::~StatusWindow() = default;
 
+// A long text (a missing library's sentence, a server's long error) wraps
+// instead of being cut, and the window grows to hold it; a long button
+// text widens the button.
+void StatusWindow::layout() {
+    const int labelWidth = scaled(kLabelWidth);
+    const int labelHeight = m_status->fitHeight(labelWidth, scaled(kRowHeight));
+    const int buttonWidth = m_cancel->fitWidth(scaled(kButtonWidth));
+    const int buttonHeight = m_cancel->fitHeight(buttonWidth, scaled(kRowHeight));
+    const int w = scaled(kMargin) + labelWidth + scaled(kMargin) + buttonWidth + scaled(kMargin);
+    const int h = scaled(2 * kTop) + std::max(labelHeight, buttonHeight);
+    if (labelHeight != m_status->height()) m_status->resize(labelWidth, labelHeight);
+    if (buttonWidth != m_cancel->width() || buttonHeight != m_cancel->height())
+        m_cancel->resize(buttonWidth, buttonHeight);
+    if (w != width() || h != height()) resize(w, h);
+}
+
 void StatusWindow::setText(const std::string& text) {
-    const int lineHeight = m_status->hasFont() ? m_status->lineHeight() : 13;
-    const auto lines = GUIX_Drawable::layoutText(text, kLabelWidth, kLabelHeight, GUIX_TEXT_WRAP, kCharWidth,
-                                                 lineHeight, 0, CellWidth, nullptr);
-    const int labelHeight = std::max(kLabelHeight, static_cast<int>(lines.size()) * lineHeight + 10);
-    if (labelHeight != m_status->height()) {
-        resize(kWidth, kHeight + labelHeight - kLabelHeight);
-        m_status->resize(kLabelWidth, labelHeight);
-    }
     m_status->setText(text);
+    layout();
 }
 
 std::string StatusWindow::text() const { return m_status->text(); }

@@ -16,6 +16,7 @@ public:
     StatusWindow();
     ~StatusWindow() override;
 
+    // GUI thread: the text (UTF-8), the window grown to show all of it.
     void setText(const std::string& text);
     std::string text() const;
 
@@ -23,6 +24,8 @@ public:
     bool onCloseRequest() override;
 
 private:
+    void layout();
+
     std::unique_ptr<GUIX_Label> m_status;
     std::unique_ptr<GUIX_Button> m_cancel;
 };

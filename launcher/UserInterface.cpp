@@ -24,6 +24,7 @@
 #include "SessionCodeWindow.h"
 #include "SessionManager.h"
 #include "StatusWindow.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -47,20 +48,30 @@ std::unique_ptr<StatusWindow> g_statusWindow;
 std::unique_ptr<SessionCodeWindow> g_codeWindow;
 std::unique_ptr<ProxyAuthenticationWindow> g_proxyWindow;
 
+// The window, made on the GUI thread on first use (windows talk to the X
+// server, which only the GUI thread does). Null when it was never made and
+// the loop has ended.
 template <class W>
-W& Window(std::unique_ptr<W>& slot) {
+W* Window(std::unique_ptr<W>& slot) {
+    GUIX_Application::instance().invoke([&slot] {
+        std::lock_guard<std::mutex> lock(g_windowsMutex);
+        if (!slot) slot = std::make_unique<W>();
+    });
     std::lock_guard<std::mutex> lock(g_windowsMutex);
-    if (!slot) slot = std::make_unique<W>();
-    return *slot;
+    return slot.get();
 }
 
-// Copies text into a caller's buffer of size bytes, cut to fit, terminated.
+// Copies text into a caller's buffer of size bytes, cut to fit between two
+// characters, terminated.
 void CopyToBuffer(char* buffer, std::size_t size, const std::string& text) {
     if (buffer == nullptr || size == 0) return;
-    const std::size_t n = std::min(text.size(), size - 1);
+    const std::size_t n = Utf8PrefixLength(text, size - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
 }
+
+// The bytes of a server's message or a proxy's realm as the windows show them.
+std::string ScreenText(const char* text) { return ToUtf8Text(text ? text : ""); }
 
 void* GuiThreadBody(void*) {
     GUIX_Application::instance().run();
@@ -154,32 +165,39 @@ void WaitForUserInterface() {
     GUIX_Application::instance().waitUntilRunning();
 }
 
+void SetUserInterfaceLanguage(const char* language) {
+    // For the fonts of windows still to be made; nothing without windows.
+    if (g_mode.load() == Mode::kWindows) GUIX_Application::instance().setLanguage(language ? language : "");
+}
+
 bool AskSessionCode(char* code) {
     if (Headless()) return headless_ui::AskSessionCode(code);
-    SessionCodeWindow& window = Window(g_codeWindow);
-    const int result = GUIX_Application::instance().runModal(&window);
-    CopyToBuffer(code, kSessionCodeBufferSize, window.code());
+    SessionCodeWindow* window = Window(g_codeWindow);
+    const int result = window ? GUIX_Application::instance().runModal(window) : 0;
+    CopyToBuffer(code, kSessionCodeBufferSize, window ? window->code() : std::string());
     return result == SessionCodeWindow::kResultOk;
 }
 
 bool AskProxyCredentials(const char* message, char* login, char* password) {
     if (Headless()) return headless_ui::AskProxyCredentials(message, login, password);
-    ProxyAuthenticationWindow& window = Window(g_proxyWindow);
-    window.setMessage(message ? message : "");
+    ProxyAuthenticationWindow* window = Window(g_proxyWindow);
+    if (!window) return false;
+    const std::string text = ScreenText(message);
+    GUIX_Application::instance().invoke([window, &text] { window->setMessage(text); });
     // The loop may already have ended (the user closed the status window):
     // runModal then returns at once with a result that is not OK.
-    const int result = GUIX_Application::instance().runModal(&window);
+    const int result = GUIX_Application::instance().runModal(window);
     if (result != ProxyAuthenticationWindow::kResultOk) return false;
-    CopyToBuffer(login, kCredentialBufferSize, window.login());
-    CopyToBuffer(password, kCredentialBufferSize, window.password());
+    CopyToBuffer(login, kCredentialBufferSize, window->login());
+    CopyToBuffer(password, kCredentialBufferSize, window->password());
     return true;
 }
 
 void ShowStatusWindow() {
     if (!Headless()) {
-        StatusWindow& window = Window(g_statusWindow);
-        if (g_closed.load()) return;  // the session already ended the interface
-        GUIX_Application::instance().runModal(&window);
+        StatusWindow* window = Window(g_statusWindow);
+        if (g_closed.load() || !window) return;  // the session already ended the interface
+        GUIX_Application::instance().runModal(window);
     }
     // A lost display ends the window, not the session: it goes on to its end.
     if (Headless()) headless_ui::ShowStatusWindow();
@@ -190,7 +208,12 @@ void SetStatusText(const char* text) {
         headless_ui::SetStatusText(text);
         return;
     }
-    Window(g_statusWindow).setText(text ? text : "");
+    // Posted: the session thread never waits for the screen.
+    GUIX_Application::instance().post([text = ScreenText(text)] {
+        std::lock_guard<std::mutex> lock(g_windowsMutex);
+        if (!g_statusWindow) g_statusWindow = std::make_unique<StatusWindow>();
+        g_statusWindow->setText(text);
+    });
 }
 
 void CloseUserInterface() {

@@ -58,14 +58,6 @@ size_t WriteAll(int fd, const char* data, size_t size) {
     return done;
 }
 
-// Narrow form of a 16-bit text: low byte of each unit, up to the first zero low byte.
-std::string Narrowed(const WChar* text) {
-    std::string out;
-    if (!text) return out;
-    for (; *text && (*text & 0xFF) != 0; ++text) out.push_back(static_cast<char>(*text & 0xFF));
-    return out;
-}
-
 // A certificate date as libcurl's certinfo gives it: "Dec  9 19:15:13 2026 GMT"
 // with OpenSSL, "2026-12-09 19:15:13 GMT" with GnuTLS.
 bool ParseCertificateDate(const std::string& text, time_t& when) {
@@ -378,7 +370,7 @@ CDownload::DownloadReturnCode CDownload::AnalyzeResponse() {
         size_t pos = 0;
         while (pos < m_headerText.size()) {
             m_challenge.ParseChallenge(m_headerText.data() + pos, m_headerText.size() - pos);
-            std::string text = Narrowed(m_challenge.GetChallengeText());
+            std::string text = m_challenge.GetChallengeMessage();
             if (!text.empty()) {
                 m_proxyAuthText = std::move(text);
                 break;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Crypto.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -208,7 +209,7 @@ bool ProxyAuthChallenge::ParseNtlmChallenge(const char* base64) {
             const uint32_t units = avLen / 2u;
             std::vector<WChar> name(units);
             for (uint32_t i = 0; i < units; ++i) name[i] = Le16(msg + pos + 4 + 2 * i);
-            m_text.Assign(name.data(), units);
+            if (m_text.Assign(name.data(), units)) m_textIsRealm = false;
             pos += 4u + avLen;
         } else if (id == MsvAvNbComputerName || id == MsvAvDnsComputerName || id == MsvAvDnsDomainName) {
             pos += 4u + avLen;
@@ -223,7 +224,16 @@ const WChar* ProxyAuthChallenge::GetChallengeText() {
     if (m_scheme == AUTH_BASIC || m_scheme == AUTH_DIGEST) {
         m_text.Clear();
         if (m_realm) m_text.Append(m_realm);
+        m_textIsRealm = true;
     }
     static const WChar kEmpty[1] = {0};
     return m_text.data() ? m_text.data() : kEmpty;
+}
+
+std::string ProxyAuthChallenge::GetChallengeMessage() {
+    const WChar* text = GetChallengeText();
+    if (!m_textIsRealm) return Utf16ToUtf8(text, m_text.length());
+    std::string bytes;
+    for (; *text; ++text) bytes.push_back(static_cast<char>(*text));
+    return bytes;
 }

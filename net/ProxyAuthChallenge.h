@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "String_Utils_Unix.h"
 
@@ -57,6 +58,9 @@ public:
     bool ParseNtlmChallenge(const char* base64);
     // Zero-terminated 16-bit text owned by the object.
     const WChar* GetChallengeText();
+    // The same text as bytes: a realm as the server sent it (its charset is
+    // not said: the window decides how to read it), an NTLM domain in UTF-8.
+    std::string GetChallengeMessage();
 
     uint32_t scheme() const { return m_scheme; }
     const char* realm() const { return m_realm; }
@@ -64,5 +68,6 @@ public:
 private:
     uint32_t m_scheme = AUTH_NONE;
     WStringBuffer m_text;
+    bool m_textIsRealm = false;  // m_text holds a realm's bytes, one unit each
     char* m_realm = nullptr;
 };

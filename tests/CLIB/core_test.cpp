@@ -21,6 +21,7 @@
 #include "String_Utils_Unix.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "Utf8.h"
 
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -88,6 +89,35 @@ TEST(CoreStrings, BytesAreWidenedAndUnitsNarrowedNotDecoded) {
     FreeWString(w);
     const WChar units[] = {0x0141, u'b', 0x0100, u'c', 0};
     EXPECT_EQ(ToNarrow(units), "Ab");  // the low byte; 0x0100 ends the text
+}
+
+// What reaches the screen: outside bytes to UTF-8 (Windows-1252 known
+// answers from the WHATWG encoding index), and typed text cut and converted.
+TEST(CoreStrings, TextForTheScreenAndBack) {
+    const struct {
+        std::string bytes, utf8;
+    } decoded[] = {
+        {"w\xc3\xa4hlt \xe6\x9d\xb1\xf0\xa0\xae\xb7", "w\u00e4hlt \u6771\U00020BB7"},  // UTF-8 stays
+        {"w\xe4hlt", "w\u00e4hlt"},                                                    // Latin-1
+        {"\x80\x84\x93\x96\x9f", "\u20ac\u201e\u201c\u2013\u0178"},                    // 0x80-0x9F
+        {"\x81\x8d", "\ufffd\ufffd"},                                                  // undefined there
+        {"\xc0\xaf", "\u00c0\u00af"},                      // an overlong '/' is no UTF-8
+        {"\xed\xa0\x80", "\u00ed\u00a0\u20ac"},            // nor a surrogate
+        {"\xf4\x90\x80\x80", "\u00f4\ufffd\u20ac\u20ac"},  // nor above U+10FFFF
+        {"\xe6\x9d", "\u00e6\ufffd"},                      // nor a cut sequence
+    };
+    for (const auto& c : decoded) EXPECT_EQ(ToUtf8Text(c.bytes), c.utf8) << c.bytes;
+    const WChar units[] = {u'A', 0xD842, 0xDFB7, 0xDC00, 0x0141};
+    EXPECT_EQ(Utf16ToUtf8(units, 5), "A\U00020BB7\ufffd\u0141");
+    EXPECT_EQ(Utf8ToUtf16("A\U00020BB7\u0141"), u"A\U00020BB7\u0141");
+    EXPECT_EQ(Utf8PrefixLength("a\u00e4\u6771", 3), 3u);  // "a", "\u00e4"
+    EXPECT_EQ(Utf8PrefixLength("a\u00e4\u6771", 5), 3u);  // not 2 of the 3 bytes of U+6771
+    EXPECT_EQ(ToAsciiDigits("\uff13\uff11\u0664-9\u0967x"), "314-91x");
+    std::string latin1;
+    EXPECT_TRUE(Utf8ToLatin1("j\u00fcrgen:\u00ff", latin1));
+    EXPECT_EQ(latin1, "j\xfcrgen:\xff");
+    EXPECT_FALSE(Utf8ToLatin1("\u0141ukasz", latin1));
+    EXPECT_EQ(latin1, "j\xfcrgen:\xff");
 }
 
 // LC_CTYPE in Latin-1, where isalnum takes 0xE9 for a letter, from a locale made here.

@@ -4,10 +4,13 @@
 #include "XDisplay.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -15,7 +18,9 @@
 #include "GUIX_Application.h"
 #include "GUIX_Dialog.h"
 #include "GUIX_Drawable.h"
+#include "GUIX_Font.h"
 #include "GUIX_Widget.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -34,7 +39,10 @@ public:
     void handleEvent(const GUIX_Event& e) override {
         if (e.kind == EV_KEY && !e.keyRelease()) {
             std::lock_guard<std::mutex> g(mutex_);
-            keys_ += e.keyKind() == KEY_CHAR ? e.keyChar() : e.keyKind() == KEY_RETURN ? '\n' : '?';
+            if (e.keyKind() == KEY_CHAR)
+                AppendUtf8(keys_, e.keyCharacter());
+            else
+                keys_ += e.keyKind() == KEY_RETURN ? '\n' : '?';
         }
         GUIX_Dialog::handleEvent(e);
     }
@@ -211,4 +219,79 @@ TEST_F(GuiTest, PostedRecordsArriveWholeInOrderAndWithinTheLimitsOfX) {
     EXPECT_FALSE(r.post(2)) << "the loop has ended";
 }
 
+// What a text draws at (10, 40) of a 300 x 60 canvas: its ink, cropped to
+// where it lies, one character a pixel ('#' ink, '.' none, '|' a new row).
+std::string Ink(GUIX_Drawable& canvas, const std::function<void()>& draw) {
+    canvas.fillRect(GUIX_Color::white, 0, 0, 300, 60);
+    draw();
+    GUIX_DisplayLock l;
+    XSync(l.display(), False);
+    XImage* image = XGetImage(l.display(), canvas.windowId(), 0, 0, 300, 60, AllPlanes, ZPixmap);
+    if (!image) return "no image";
+    const unsigned long paper = XGetPixel(image, 0, 0);
+    int x0 = 300, y0 = 60, x1 = -1, y1 = -1;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 300; ++x)
+            if (XGetPixel(image, x, y) != paper)
+                x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    std::string ink;
+    for (int y = y0; y <= y1; ++y, ink += '|')
+        for (int x = x0; x <= x1; ++x) ink += XGetPixel(image, x, y) != paper ? '#' : '.';
+    XDestroyImage(image);
+    return ink;
+}
+
 }  // namespace
+
+// A Japanese message in UTF-8 and a German one in Windows-1252 reach the
+// screen as glyphs: each character draws ink of its own, neither the box
+// of a character that no font has nor '?'. The core fonts draw without Xft.
+TEST_F(GuiTest, ServerMessagesAreDrawnAsGlyphsAlsoInTheCoreFont) {
+    GUIX_Drawable canvas(0, 0, 300, 60, 0);
+    canvas.handleEvent(GUIX_Event(EV_SHOW, static_cast<std::uint32_t>(canvas.windowId())));
+    XFlush(App().display());
+    XWindowAttributes at{};
+    ASSERT_TRUE(WaitFor(
+        [&] { return XGetWindowAttributes(user_, canvas.windowId(), &at) && at.map_state == IsViewable; },
+        5000));
+    GUIX_Font* font = App().font();
+    ASSERT_TRUE(font && font->antialiased()) << "no Xft font";
+    GUIX_DisplayLock l;
+    GUIX_Font core(l.display(), App().screen(), 13, "", false);
+    GC gc = XCreateGC(l.display(), canvas.windowId(), 0, nullptr);
+    l.release();
+    ASSERT_TRUE(core.ok() && !core.antialiased());
+    using Draw = std::function<std::string(std::string_view)>;
+    const Draw xft = [&](std::string_view t) {
+        return Ink(canvas, [&] { canvas.drawString(GUIX_Color::black, t, 10, 40); });
+    };
+    const Draw fixed = [&](std::string_view t) {
+        return Ink(canvas, [&] {
+            GUIX_DisplayLock d;
+            core.drawCore(canvas.windowId(), gc, 10, 40, t);
+        });
+    };
+    const std::string japanese =
+        ToUtf8Text("\xe6\x8b\x85\xe5\xbd\x93\xe8\x80\x85\xe3\x81\xab\xe3\x82\xbb\xe3\x83\x83");
+    const std::string german = ToUtf8Text("\x84Sitzung\x93 w\xe4hlt \x80 \xdc\xdf");
+    EXPECT_EQ(german, "\u201eSitzung\u201c w\u00e4hlt \u20ac \u00dc\u00df");
+    const struct {
+        const char* font;
+        const Draw& draw;
+        std::string texts;
+    } fonts[] = {{"Xft", xft, japanese + german}, {"core", fixed, german}};
+    for (const auto& [name, draw, texts] : fonts) {
+        SCOPED_TRACE(name);
+        const std::string box = draw("\u0378"), question = draw("?");  // U+0378: no character
+        for (std::size_t pos = 0; pos < texts.size();) {
+            const std::size_t start = pos;
+            if (NextCodePoint(texts, pos) == ' ') continue;
+            const std::string ink = draw(texts.substr(start, pos - start));
+            EXPECT_TRUE(!ink.empty() && ink != box && ink != question) << texts.substr(start, pos - start);
+        }
+    }
+    EXPECT_GT(font->textWidth(japanese), 6 * font->textWidth("x"));
+    EXPECT_EQ(core.textWidth("w\u00e4hlt"), 5 * core.textWidth("w"));  // one cell a character
+    GUIX_DisplayLock d;
+    XFreeGC(d.display(), gc);
+}

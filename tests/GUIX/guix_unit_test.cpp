@@ -4,13 +4,19 @@
 
 #include "GUIX_Color.h"
 #include "GUIX_Drawable.h"
+#include "GUIX_Scale.h"
+#include "Utf8.h"
 
 namespace {
 
-// Layout with a 6-pixel fixed font, ascent 11, descent 2.
+// Layout with a font of charWidth pixels a character, ascent 11, descent 2, margins 5.
 std::vector<GUIX_TextLineLayout> Layout(const std::string& text, int w, int h, std::uint32_t flags,
                                         int charWidth = 6) {
-    return GUIX_Drawable::layoutText(text, w, h, flags, charWidth, 11, 2, nullptr, nullptr);
+    return GUIX_Drawable::layoutText(text, w, h, flags, 11, 2, 5, [charWidth](std::string_view s) {
+        int n = 0;
+        for (std::size_t pos = 0; pos < s.size(); ++n) NextCodePoint(s, pos);
+        return n * charWidth;
+    });
 }
 
 std::vector<std::string> Lines(const std::string& text, std::uint32_t flags) {
@@ -67,6 +73,34 @@ TEST(TextBlock, NarrowWidgetOrZeroWidthFontStillEnds) {
     auto zero = Layout(text, 100, 30, GUIX_TEXT_WRAP, 0);
     EXPECT_FALSE(zero.empty());
     EXPECT_LE(zero.size(), text.size());
+}
+
+TEST(TextBlock, UnspacedTextWrapsBetweenCharacters) {
+    const std::string text = "\u3042\u3044\u3046\u3048\u304a\u304b";  // six kana, 3 bytes each
+    const auto lines = Layout(text, 10 + 4 * 6, 40, GUIX_TEXT_WRAP);  // four characters a line
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(text.substr(lines[0].start, lines[0].length), "\u3042\u3044\u3046\u3048");
+    EXPECT_EQ(text.substr(lines[1].start, lines[1].length), "\u304a\u304b");
+}
+
+TEST(Scale, ResourcesThenGtkThenQtClampedToQuarters) {
+    const struct {
+        const char *resources, *gdk, *qt;
+        double scale;
+    } cases[] = {
+        {"Xft.antialias:\t1\nXft.dpi:\t192\n", "3", "3", 2},
+        {"Xft.dpi: 144", nullptr, nullptr, 1.5},
+        {"Xft.dpi: 120", nullptr, nullptr, 1.25},
+        {"Xft.dpi: 72", "2", nullptr, 1},  // below 96: clamped, not passed on
+        {"Xft.dpi: 960", nullptr, nullptr, 4},
+        {"Xft.dpi: none", "2", nullptr, 2},   // unreadable: the next source
+        {"*.dpi: 192", nullptr, nullptr, 2},  // as Xft reads it
+        {nullptr, nullptr, "1.3", 1.25},
+        {nullptr, "2x", "1.8", 1.75},
+        {nullptr, nullptr, nullptr, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GUIX_DesktopScale(c.resources, c.gdk, c.qt), c.scale) << (c.resources ? c.resources : "-");
 }
 
 // Truncated per channel, the same on 32- and 64-bit builds (the frame shades).

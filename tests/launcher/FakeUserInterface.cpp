@@ -40,6 +40,7 @@ using namespace fakeui;
 
 void StartUserInterface() {}
 void WaitForUserInterface() {}
+void SetUserInterfaceLanguage(const char*) {}
 void SetStatusText(const char* text) { Note(std::string("SetStatusText:") + (text ? text : "(null)")); }
 
 bool AskSessionCode(char* code) {

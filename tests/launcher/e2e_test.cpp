@@ -53,6 +53,7 @@ struct Scenario {
     // The world.
     World world = World::Headless;
     Proxy proxy = Proxy::None;
+    std::string proxyLogin = "alice";  // the Basic login squid takes (Gnome), as bytes
     std::vector<std::string> libraries =
         {};  // a root's, besides the launcher's own; with libcurl also sh and unzip
     Tls tls = Tls::None;
@@ -90,6 +91,24 @@ Scenario Trusts(std::string name, Tls tls, std::vector<std::string> options, boo
             .log = {"libcurl: {curl}", (unverified ? "" : "!") + kUnverified},
             .ran = true,
             .kept = 0};
+}
+
+// A login typed in UTF-8 goes out in Latin-1 when it fits (as before), else
+// in UTF-8: squid, which holds it in those bytes, lets the session through.
+Scenario LogsIn(std::string name, std::string login, std::string typed, bool beyondLatin1) {
+    return {.name = name,
+            .world = World::Desktop,
+            .proxy = Proxy::Gnome,
+            .proxyLogin = login,
+            .steps = {{Op::Window, "Proxy Authentication"},
+                      {Op::Type, typed},
+                      {Op::Key, "Tab"},
+                      {Op::Type, "wonder land"},
+                      {Op::Key, "Return"}},
+            .log = {(beyondLatin1 ? "" : "!") +
+                        std::string("WARNING: the proxy login has characters beyond Latin-1"),
+                    "!" + kInterrupted},
+            .ran = true};
 }
 
 // One attempt, the reason, the notice; nothing reaches the server and the copy stays.
@@ -251,6 +270,8 @@ const Scenario kScenarios[] = {
      .steps = {{Op::Window, "Proxy Authentication"}, {Op::Click, "", 160, 205}},
      .log = {kInterrupted},
      .polls = 0},
+    LogsIn("ProxyLoginInLatin1", "j\xfcrgen", "j\u00fcrgen", false),
+    LogsIn("ProxyLoginBeyondLatin1", "\u0141ukasz", "\u0141ukasz", true),
     // Something typed, so a credentials window wrongly ending with OK would send it.
     {.name = "StatusClosedEndsTheCredentialsWindow",
      .world = World::Desktop,
@@ -395,8 +416,8 @@ void EndToEnd::Prepare() {
     env_.insert(env_.end(), s.env.begin(), s.env.end());
     if (s.proxy != Proxy::None && s.proxy != Proxy::Tunnel) {
         proxy_ = s.proxy == Proxy::Gnome
-                     ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, "alice", "wonder land",
-                                                      "Velmoran Gateway")
+                     ? testsupport::SquidProxy::Start(testsupport::SquidAuth::Basic, s.proxyLogin,
+                                                      "wonder land", "Velmoran Gateway")
                      : testsupport::SquidProxy::Start(testsupport::SquidAuth::None);
         ASSERT_TRUE(proxy_) << testsupport::SquidProxy::LastError();
     }

@@ -63,23 +63,26 @@ protected:
     std::vector<std::shared_future<bool>> calls_;
 };
 
+// Full-width digits (input methods type them) come out as ASCII ones, and
+// a text is cut only between its characters.
 TEST_F(Facade, EntriesAreCutToTheCallersBuffers) {
     ASSERT_TRUE(x_ && x_->ok());
     Buffer code(kSessionCodeBufferSize, 'Z'), login(kCredentialBufferSize, 'L'),
         password(kCredentialBufferSize, 'P');
     auto asked = Async([&] { return AskSessionCode(code.data()); });
     std::string id = x_->WaitForWindow("Enter code");
-    ASSERT_TRUE(x_->Type(id, std::string(80, '7')) && x_->Key(id, "Return"));
+    ASSERT_TRUE(x_->Type(id, "\uff13\uff11" + std::string(80, '7')) && x_->Key(id, "Return"));
     ASSERT_TRUE(Done(asked) && asked.get());
-    EXPECT_EQ(code.text(), std::string(kSessionCodeBufferSize - 1, '7'));
+    EXPECT_EQ(code.text(), "31" + std::string(kSessionCodeBufferSize - 3, '7'));
 
     asked = AskCredentials(login, password);
     id = x_->WaitForWindow("Proxy Authentication");
-    ASSERT_TRUE(x_->Type(id, std::string(40, 'l')) && x_->Key(id, "Tab") &&
-                x_->Type(id, std::string(45, 'p')));
+    std::string accents;
+    for (int i = 0; i < 20; ++i) accents += "\u00e9";
+    ASSERT_TRUE(x_->Type(id, accents) && x_->Key(id, "Tab") && x_->Type(id, std::string(45, 'p')));
     ASSERT_TRUE(x_->ClickAt(id, 250, 205));  // "Ok"
     ASSERT_TRUE(Done(asked) && asked.get());
-    EXPECT_EQ(login.text(), std::string(kCredentialBufferSize - 1, 'l'));
+    EXPECT_EQ(login.text(), accents.substr(0, kCredentialBufferSize - 2));  // 15 of 2 bytes each
     EXPECT_EQ(password.text(), std::string(kCredentialBufferSize - 1, 'p'));
     EXPECT_TRUE(code.guarded() && login.guarded() && password.guarded());
 }
