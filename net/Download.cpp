@@ -142,6 +142,7 @@ void CDownload::ApplyProxySettings() {
         proxy += std::string(m_proxy.host) + ":" + std::to_string(m_proxy.port);
     }
     Curl().curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    m_facts.viaProxy = !proxy.empty();
 
     // Proxy credentials only: the origin server never sees them. No text
     // means none at all; an empty one would have libcurl log in as an empty
@@ -156,16 +157,19 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     // also when this one is refused before it starts.
     SetErrorText("");
     m_tlsRefusal.clear();
+    m_facts = TransferFacts{};
     const bool post = m_postPending;
     m_postPending = false;
     CURL* h = m_curl.get();
     if (!h) {
+        m_facts.curlResult = CURLE_FAILED_INIT;
         m_extraHeaders.reset();
         LogWrite("[CDownload] ERROR: %s: could not perform download: libcurl not initialized.",
                  kDownloadToBufferName);
         return DOWNLOAD_FATAL;
     }
     if (url.empty()) {
+        m_facts.curlResult = CURLE_URL_MALFORMAT;
         m_extraHeaders.reset();
         LogWrite("[CDownload] ERROR: %s: could not perform download: Wrong parameters",
                  kDownloadToBufferName);
@@ -178,6 +182,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
 
     m_protocol = DetectProtocolType(url);
     if (m_protocol == PROTOCOL_HTTPS && !ApplyTlsPolicy()) {
+        m_facts.serverRefused = true;
         m_extraHeaders.reset();
         LogWrite("[CDownload] ERROR: %s: could not perform download: %s", kDownloadToBufferName,
                  m_tlsRefusal.c_str());
@@ -207,6 +212,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     // proxy's), it is an error like any other.
     CURLcode outcome = rc;
     if (rc == CURLE_RECV_ERROR && ResponseStatus() != 0) outcome = CURLE_OK;
+    NoteFacts(outcome);
     switch (outcome) {
     case CURLE_OK: break;
     case CURLE_OPERATION_TIMEDOUT:
@@ -219,6 +225,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
         LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s",
                  kDownloadToBufferName, static_cast<int>(rc), m_errorText);
         m_tlsRefusal = WhyRefused(rc);
+        m_facts.serverRefused = !m_tlsRefusal.empty();
         return DOWNLOAD_TRANSFER_ERROR;
     }
 
@@ -228,6 +235,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     // A connection that broke after the status line still counts by its
     // status, but not when the body it announced did not arrive in full.
     if (rc == CURLE_RECV_ERROR && BodyShorterThanAnnounced()) {
+        m_facts.curlResult = rc;
         LogWrite("[CDownload] ERROR: %s: other error. libcurl error code: %d. Error: %s",
                  kDownloadToBufferName, static_cast<int>(rc), m_errorText);
         return DOWNLOAD_TRANSFER_ERROR;
@@ -255,6 +263,7 @@ CDownload::DownloadReturnCode CDownload::DownloadToBuffer(const std::string& url
     const DownloadReturnCode result = DownloadToBuffer(url, received);
     if (result == DOWNLOAD_OK && body && !received.empty()) {
         if (!body->Append(received.data(), received.size())) {
+            m_facts.curlResult = CURLE_OUT_OF_MEMORY;
             LogWrite("[CDownload] ERROR: DownloadToBuffer: out of memory (size = %zu)", received.size());
             return DOWNLOAD_FATAL;
         }
@@ -334,6 +343,32 @@ CDownload::DownloadReturnCode CDownload::DownloadToFile(const std::string& url, 
     }
     if (result != DOWNLOAD_OK) unlink(fileName.c_str());
     return result;
+}
+
+void CDownload::NoteFacts(CURLcode outcome) {
+    m_facts.curlResult = outcome;
+    long osErrno = 0, responseCode = 0, connectCode = 0;
+    Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_OS_ERRNO, &osErrno);
+    Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_RESPONSE_CODE, &responseCode);
+    Curl().curl_easy_getinfo(m_curl.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    m_facts.osErrno = osErrno;
+    m_facts.httpStatus = responseCode;
+    // A tunnel the proxy refused: its answer, and no server's.
+    if (responseCode == 0 && connectCode / 100 != 2) m_facts.tunnelStatus = connectCode;
+}
+
+TransferFacts CDownload::GetTransferFacts() const {
+    TransferFacts facts = m_facts;
+    if (facts.curlResult == CURLE_COULDNT_RESOLVE_HOST || facts.curlResult == CURLE_COULDNT_RESOLVE_PROXY)
+        facts.noRoute = !HasDefaultRoute();
+    return facts;
+}
+
+void CDownload::SetTimeLimits(uint32_t connectMs, uint32_t totalMs) {
+    if (CURL* h = m_curl.get()) {
+        Curl().curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+        Curl().curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalMs));
+    }
 }
 
 long CDownload::ResponseStatus() const {

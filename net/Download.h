@@ -18,6 +18,7 @@
 #include "ProxyAuthChallenge.h"
 #include "ProxySettings.h"
 #include "TlsPolicy.h"
+#include "TransferFailure.h"
 
 class CDownload {
 public:
@@ -72,6 +73,12 @@ public:
     void SetTlsPolicy(const TlsPolicy& policy);
     // Why the last transfer refused its server, in words; empty when it did not.
     const std::string& GetTlsRefusal() const { return m_tlsRefusal; }
+    // What the last transfer met, for ClassifyTransfer.
+    TransferFacts GetTransferFacts() const;
+    // Limits from the next transfer on, in milliseconds: for making the
+    // connection (name lookup, proxy and TLS handshakes included) and for
+    // the whole transfer.
+    void SetTimeLimits(uint32_t connectMs, uint32_t totalMs);
 
     ProtocolType DetectProtocolType(const std::string& url);
 
@@ -91,6 +98,8 @@ private:
     };
 
     DownloadReturnCode AnalyzeResponse();
+    // The result of the transfer and what the handle knows of it, into m_facts.
+    void NoteFacts(CURLcode outcome);
     // The server's HTTP status, or the proxy's 407 to CONNECT; 0 when neither came.
     long ResponseStatus() const;
     // The policy's options on the handle; false, with the refusal set, when libcurl refuses one.
@@ -113,6 +122,7 @@ private:
     bool m_skipHostVerification = true;
     std::string m_pins;  // libcurl's pinned public keys; empty: none
     std::string m_tlsRefusal;
+    TransferFacts m_facts;
     // Set by PostToBuffer for the one transfer that follows; every other
     // transfer on the handle is a GET again.
     bool m_postPending = false;
