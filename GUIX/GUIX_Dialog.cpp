@@ -17,20 +17,24 @@
 
 namespace {
 
-// The title as WM_NAME (STRING when Latin-1 holds it, else compound text)
-// and as _NET_WM_NAME in UTF-8, which window managers of today show.
-void SetTitle(Display* display, Window window, const std::string& title) {
-    char* text = const_cast<char*>(title.c_str());
+// A name as WM_NAME or WM_ICON_NAME (STRING when Latin-1 holds it, else
+// compound text) and as _NET_WM_NAME or _NET_WM_ICON_NAME in UTF-8, which
+// window managers of today show.
+void SetName(Display* display, Window window, const std::string& name, bool title) {
+    char* text = const_cast<char*>(name.c_str());
     XTextProperty property{};
     if (Xutf8TextListToTextProperty(display, &text, 1, XStdICCTextStyle, &property) >= Success) {
-        XSetWMName(display, window, &property);
+        if (title) XSetWMName(display, window, &property);
         XSetWMIconName(display, window, &property);
         XFree(property.value);
     }
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-    for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
-        XChangeProperty(display, window, XInternAtom(display, name, False), utf8, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+    const auto set = [&](const char* atom) {
+        XChangeProperty(display, window, XInternAtom(display, atom, False), utf8, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(name.data()), static_cast<int>(name.size()));
+    };
+    if (title) set("_NET_WM_NAME");
+    set("_NET_WM_ICON_NAME");
 }
 
 // An XPM image as text, enlarged by scale (nearest pixel): its rows and the
@@ -75,7 +79,7 @@ GUIX_Dialog::GUIX_Dialog(const std::string& title, int width, int height, std::u
     Atom wmDelete = XInternAtom(l.display(), "WM_DELETE_WINDOW", False);
     XSetWMProtocols(l.display(), windowId(), &wmDelete, 1);
     setSizeHints();
-    SetTitle(l.display(), windowId(), m_title);
+    SetName(l.display(), windowId(), m_title, true);
     if (m_iconData.load()) applyIcon();
 }
 
@@ -90,6 +94,11 @@ GUIX_Dialog::~GUIX_Dialog() {
         delete m_icon;
     }
     m_focusList.clear();
+}
+
+void GUIX_Dialog::setIconName(const std::string& name) {
+    GUIX_DisplayLock l;
+    if (l && windowId()) SetName(l.display(), windowId(), name, false);
 }
 
 void GUIX_Dialog::setSizeHints() {

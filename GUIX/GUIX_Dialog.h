@@ -34,6 +34,9 @@ public:
     std::int32_t resultCode() const { return m_result.load(); }
     void setResultCode(std::int32_t code) { m_result.store(code); }
     const std::string& title() const { return m_title; }
+    // GUI thread: the name a window manager shows for the window iconified
+    // (at first the title).
+    void setIconName(const std::string& name);
     GUIX_WaitEvent& endSignal() { return m_end; }
 
     // Focus (GUI thread, except registration at construction).

@@ -170,6 +170,6 @@ bool InstallClient(const std::vector<char>& package, const std::vector<std::stri
         case Install::PASSED_OVER: LogWrite("Client folder %s passed over: %s", folder.c_str(), why.c_str());
         }
     }
-    LogWrite("ERROR: %s: no folder where it may run", kCannotStartClient);
+    LogWrite("ERROR: %s: no folder where it may run", EnglishText(TextId::CANNOT_START_CLIENT));
     return false;
 }

@@ -37,7 +37,13 @@ void ShowStatusWindow() {
     g_closedChanged.wait(lock, [] { return g_closed; });
 }
 
-void SetStatusText(const char* text) { LogWrite("Status: %s", text != nullptr ? text : ""); }
+void SetStatusText(const UiText& text) {
+    if (text.id != TextId::LINES) {
+        LogWrite("Status: %s", English(text).c_str());
+        return;
+    }
+    for (const UiText& line : text.parts) LogWrite("Status: %s", English(line).c_str());
+}
 
 void Close() {
     {

@@ -3,6 +3,8 @@
 // The facade uses it when no window can be opened; the session still runs
 // when the parameter block carries a code.
 
+#include "Texts.h"
+
 namespace headless_ui {
 
 void Start();             // ready at once; a later ShowStatusWindow blocks again
@@ -11,8 +13,8 @@ void WaitUntilRunning();  // returns at once
 bool AskSessionCode(char* code);
 // Nobody can type credentials: leaves the buffers alone and answers false.
 bool AskProxyCredentials(const char* message, char* login, char* password);
-void ShowStatusWindow();               // blocks until Close
-void SetStatusText(const char* text);  // to the log
-void Close();                          // ends ShowStatusWindow; harmless when repeated
+void ShowStatusWindow();                 // blocks until Close
+void SetStatusText(const UiText& text);  // to the log, in English, a line each
+void Close();                            // ends ShowStatusWindow; harmless when repeated
 
 }  // namespace headless_ui

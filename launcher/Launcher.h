@@ -8,6 +8,7 @@
 #include "CriticalSection.h"
 #include "TlsPolicy.h"
 #include "ProxyDiscovery.h"
+#include "Texts.h"
 
 struct SessionParametersRecord {
     std::string url;
@@ -32,11 +33,6 @@ extern bool ClientStarted;
 extern bool KeepCopy;
 extern MPEventID StopEvent;
 
-// What the status window shows when the server cannot be trusted.
-inline constexpr const char* kCannotVerifyServer = "Cannot verify the server";
-// And when the client the server handed over did not start.
-inline constexpr const char* kCannotStartClient = "The support program cannot be started on this computer";
-
 class CDownload;
 // After a failed transfer: when the server could not be verified, logs why
 // and keeps the copy for another try. True then.
@@ -48,6 +44,11 @@ struct LauncherTuning {
     std::string clientFolder = "/tmp";  // the private folders follow it
     std::uint64_t sessionDeadlineMs = 100000;
     std::int32_t pollWaitMs = 5000;
+    // A poll fits the 5-second rhythm: a silent server or proxy costs at
+    // most this long, not libcurl's 30 seconds. The client request keeps
+    // the longer limit.
+    std::uint32_t pollConnectTimeoutMs = 4000;
+    std::uint32_t pollTimeoutMs = 5000;
 };
 LauncherTuning& Tuning();
 

@@ -16,6 +16,7 @@
 #include "Launcher.h"
 #include "Log.h"
 #include "ParameterBlock.h"
+#include "String_Utils_Unix.h"
 #include "UserInterface.h"
 
 SessionParametersRecord SessionParameters;
@@ -80,7 +81,7 @@ void SetStopEventAlive(bool alive) {
 // Shows why no session can run, for the usual wait, in place of the session.
 void* NoticeThread(void* text) {
     WaitForUserInterface();
-    SetStatusText(static_cast<const std::string*>(text)->c_str());
+    SetStatusText(*static_cast<const UiText*>(text));
     bool signalled = false;
     WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
     CloseUserInterface();
@@ -88,10 +89,14 @@ void* NoticeThread(void* text) {
 }
 
 // The copy keeps itself and asks nothing of the customer, who can run it
-// again once the library is installed.
-void ShowMissingLibrary(std::string text) {
+// again once the library is installed. The parameter block is not read
+// yet: the notice takes the language from its lang item.
+void ShowMissingLibrary(UiText text) {
     InstallSignalHandling();
     StartUserInterface();
+    SetUserInterfaceLanguage(
+        GetParameter(ParameterBlockText(), "lang", '(', ')', ApplicationSettings::Get()->GetDefaultLanguage())
+            .c_str());
     RunWithStatusWindow(NoticeThread, &text);
     RemoveSignalHandling();
 }
@@ -176,10 +181,8 @@ int LauncherMain(const char* launcherPath) {
     // The log is enciphered with libcrypto: without it only stderr and the
     // status window can tell.
     if (!CryptoLibrary()) {
-        const std::string text = "ERROR: libcrypto is missing (" + CryptoLibraryProblem() +
-                                 "): install libssl3 (Debian/Ubuntu), openssl-libs (Fedora/RHEL) or "
-                                 "libopenssl3 (openSUSE)";
-        std::fprintf(stderr, "%s\n", text.c_str());
+        const UiText text = Text(TextId::LIBCRYPTO_MISSING, {Verbatim(CryptoLibraryProblem())});
+        std::fprintf(stderr, "%s\n", English(text).c_str());
         ShowMissingLibrary(text);
         return 0;
     }
@@ -194,10 +197,8 @@ int LauncherMain(const char* launcherPath) {
 
     // Checked before the code is asked for: a session that cannot run shows no code window.
     if (!CurlLibrary()) {
-        const std::string text = "ERROR: libcurl is missing (" + CurlLibraryProblem() +
-                                 "): install libcurl4 or libcurl3-gnutls (Debian/Ubuntu) or libcurl "
-                                 "(Fedora/openSUSE)";
-        LogWrite("%s", text.c_str());
+        const UiText text = Text(TextId::LIBCURL_MISSING, {Verbatim(CurlLibraryProblem())});
+        LogWrite("%s", English(text).c_str());
         ShowMissingLibrary(text);
         LogWrite("<---");
         return 0;
@@ -209,7 +210,7 @@ int LauncherMain(const char* launcherPath) {
     if (!ParseParameterBlock()) {
         // The service has to mend the copy: nothing is asked, nothing polled.
         KeepCopy = true;
-        std::string text = kCannotVerifyServer;
+        UiText text = Text(TextId::CANNOT_VERIFY_SERVER);
         RunWithStatusWindow(NoticeThread, &text);
     } else if (SessionEnabled() != 0) {
         // The slow proxy sources start now, while the status window opens; the

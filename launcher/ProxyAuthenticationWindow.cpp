@@ -24,17 +24,18 @@ int Px(int length) { return GUIX_Application::instance().px(length); }
 
 }  // namespace
 
-ProxyAuthenticationWindow::ProxyAuthenticationWindow()
-    : GUIX_Dialog("Proxy Authentication", Px(kMargin + kCaptionWidth + kGap + kEntryWidth + kMargin),
+ProxyAuthenticationWindow::ProxyAuthenticationWindow(const Catalog* catalog)
+    : GUIX_Dialog(ScreenText(TextId::PROXY_AUTHENTICATION, catalog),
+                  Px(kMargin + kCaptionWidth + kGap + kEntryWidth + kMargin),
                   Px(kTop + 2 * (kRowHeight + kGap) + kMessageHeight + kGap + kRowHeight + kBottom), 0x3) {
     using Self = ProxyAuthenticationWindow;
     const int entryX = scaled(kMargin + kCaptionWidth + kGap);
-    auto caption = [&](const char* text) {
-        return std::make_unique<GUIX_Label>(this, text, scaled(kMargin), 0, scaled(kCaptionWidth),
-                                            scaled(kRowHeight), kRightAligned);
+    auto caption = [&](TextId text) {
+        return std::make_unique<GUIX_Label>(this, ScreenText(text, catalog), scaled(kMargin), 0,
+                                            scaled(kCaptionWidth), scaled(kRowHeight), kRightAligned);
     };
-    m_loginCaption = caption("Login:");
-    m_passwordCaption = caption("Password:");
+    m_loginCaption = caption(TextId::LOGIN);
+    m_passwordCaption = caption(TextId::PASSWORD);
     // Created before the password entry: the login entry holds the focus first.
     m_login =
         std::make_unique<GUIX_TextLine>(this, "", entryX, 0, scaled(kEntryWidth), scaled(kRowHeight), 0);
@@ -42,14 +43,14 @@ ProxyAuthenticationWindow::ProxyAuthenticationWindow()
     m_password =
         std::make_unique<GUIX_PasswordLine>(this, "", entryX, 0, scaled(kEntryWidth), scaled(kRowHeight), 0);
     m_password->setReturnCallback(new GUIX_MethodFunctor<Self>(this, &Self::onOk));
-    m_domainCaption = caption("Domain:");
+    m_domainCaption = caption(TextId::DOMAIN);
     m_message = std::make_unique<GUIX_Label>(this, "", entryX, 0, scaled(kEntryWidth), scaled(kMessageHeight),
                                              kTopWrapped);
-    m_cancelButton =
-        std::make_unique<GUIX_Button>(this, "Cancel", entryX, 0, scaled(kButtonWidth), scaled(kRowHeight));
+    m_cancelButton = std::make_unique<GUIX_Button>(this, ScreenText(TextId::CANCEL, catalog), entryX, 0,
+                                                   scaled(kButtonWidth), scaled(kRowHeight));
     m_cancelButton->setCallback(new GUIX_MethodFunctor<Self>(this, &Self::onCancel));
-    m_okButton =
-        std::make_unique<GUIX_Button>(this, "Ok", entryX, 0, scaled(kButtonWidth), scaled(kRowHeight));
+    m_okButton = std::make_unique<GUIX_Button>(this, ScreenText(TextId::OK, catalog), entryX, 0,
+                                               scaled(kButtonWidth), scaled(kRowHeight));
     m_okButton->setCallback(new GUIX_MethodFunctor<Self>(this, &Self::onOk));
     layout();
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "GUIX_Dialog.h"
+#include "Texts.h"
 
 class GUIX_Button;
 class GUIX_Label;
@@ -18,7 +19,8 @@ public:
     static constexpr int kResultOk = 2;
     static constexpr int kResultCancel = 3;
 
-    ProxyAuthenticationWindow();
+    // Its words from catalog (null: English).
+    explicit ProxyAuthenticationWindow(const Catalog* catalog = nullptr);
     ~ProxyAuthenticationWindow() override;
 
     // GUI thread: the message (UTF-8), the window grown to show all of it.

@@ -58,7 +58,7 @@ ClientOutcome RequestClient(const std::string* ticket, const std::string& assign
     // Chosen before anything is fetched: with nowhere to run it, no client is asked for.
     const std::vector<std::string> folders = ClientFolders();
     if (folders.empty()) {
-        LogWrite("ERROR: %s: no folder where it may run", kCannotStartClient);
+        LogWrite("ERROR: %s: no folder where it may run", EnglishText(TextId::CANNOT_START_CLIENT));
         KeepCopy = true;
         return ClientOutcome::NOT_STARTED;
     }

@@ -18,14 +18,16 @@ int Px(int length) { return GUIX_Application::instance().px(length); }
 
 }  // namespace
 
-SessionCodeWindow::SessionCodeWindow()
-    : GUIX_Dialog("Enter code", Px(kMargin + kEntryWidth + kGap + kButtonWidth + kMargin),
-                  Px(2 * kMargin + kRowHeight), 0x3) {
+SessionCodeWindow::SessionCodeWindow(const Catalog* catalog)
+    : GUIX_Dialog(ScreenText(TextId::ENTER_CODE, catalog),
+                  Px(kMargin + kEntryWidth + kGap + kButtonWidth + kMargin), Px(2 * kMargin + kRowHeight),
+                  0x3) {
     // The only focusable child, so it holds the focus from the start.
     m_code = std::make_unique<GUIX_TextLine>(this, "", scaled(kMargin), scaled(kMargin), scaled(kEntryWidth),
                                              scaled(kRowHeight), 0);
     m_code->setReturnCallback(new GUIX_MethodFunctor<SessionCodeWindow>(this, &SessionCodeWindow::onOk));
-    m_ok = std::make_unique<GUIX_Button>(this, "Ok", scaled(kMargin + kEntryWidth + kGap), scaled(kMargin),
+    m_ok = std::make_unique<GUIX_Button>(this, ScreenText(TextId::OK, catalog),
+                                         scaled(kMargin + kEntryWidth + kGap), scaled(kMargin),
                                          scaled(kButtonWidth), scaled(kRowHeight));
     m_ok->setCallback(new GUIX_MethodFunctor<SessionCodeWindow>(this, &SessionCodeWindow::onOk));
     setIcon(launcher_icon_xpm);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "GUIX_Dialog.h"
+#include "Texts.h"
 
 class GUIX_Button;
 class GUIX_TextLine;
@@ -13,7 +14,8 @@ class SessionCodeWindow : public GUIX_Dialog {
 public:
     static constexpr int kResultOk = 2;
 
-    SessionCodeWindow();
+    // Its words from catalog (null: English).
+    explicit SessionCodeWindow(const Catalog* catalog = nullptr);
     ~SessionCodeWindow() override;
 
     std::string code() const;

@@ -1,5 +1,6 @@
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "ApplicationSettings.h"
 #include "Crypto.h"
@@ -10,6 +11,7 @@
 #include "ProxyLogin.h"
 #include "ProxySettings.h"
 #include "String_Utils_Unix.h"
+#include "TransferFailure.h"
 #include "UserInterface.h"
 
 namespace {
@@ -26,6 +28,21 @@ void EmptyReply(ByteBuffer& reply) {
 
 const char* ReplyText(const ByteBuffer& reply) {
     return reply.data != nullptr ? reinterpret_cast<const char*>(reply.data) : "";
+}
+
+// Why a poll failed, in the customer's words.
+TextId Reason(const TransferFailure& failure) {
+    switch (failure.problem) {
+    case TransferProblem::NO_NETWORK: return TextId::NO_NETWORK;
+    case TransferProblem::NAME_NOT_FOUND: return TextId::NAME_NOT_FOUND;
+    case TransferProblem::REFUSED: return TextId::CONNECTION_REFUSED;
+    case TransferProblem::NO_ANSWER: return TextId::CONNECTION_TIMED_OUT;
+    case TransferProblem::PROXY: return TextId::PROXY_UNREACHABLE;
+    case TransferProblem::PROXY_UPSTREAM: return TextId::PROXY_CANNOT_REACH_SERVER;
+    case TransferProblem::HTTP_STATUS: return TextId::SERVER_ERROR;
+    case TransferProblem::NOT_VERIFIED: return TextId::CANNOT_VERIFY_SERVER;
+    default: return TextId::CONNECTION_FAILED;
+    }
 }
 
 }  // namespace
@@ -80,7 +97,9 @@ void* SessionThread(void* argument) {
     bool refused = false;  // the server could not be verified
 
     WaitForUserInterface();
-    SetStatusText("Connecting...");
+    UiText shown = Text(TextId::CONNECTING);
+    SetStatusText(shown);
+    TransferFailure lastFailure;  // of the latest poll; NONE once one went through
     const std::uint64_t deadline = TickCountMs() + Tuning().sessionDeadlineMs;
     // One discovery for the whole run: the polls and the client request use it.
     ProxySettings proxy;
@@ -92,6 +111,7 @@ void* SessionThread(void* argument) {
     {
         CDownload download(proxy);
         download.SetTlsPolicy(SessionParameters.tls);
+        download.SetTimeLimits(Tuning().pollConnectTimeoutMs, Tuning().pollTimeoutMs);
         for (;;) {
             const std::string url = BuildPollUrl(haveTicket ? ticket : std::string(), TickCountMs());
             LogWrite("Session URL: %s", url.c_str());
@@ -110,14 +130,21 @@ void* SessionThread(void* argument) {
                 } else {
                     stop = true;
                 }
-            } else if (!download.GetTlsRefusal().empty()) {
-                // No retry and no fallback: nothing from a server we cannot verify is read.
-                LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
-                refused = stop = NoteTlsRefusal(download);
             } else {
+                lastFailure = TransferFailure{};
                 if (result != CDownload::DOWNLOAD_OK) {
-                    LogWrite("Error (%d) - DownloadToBuffer()", static_cast<int>(result));
+                    lastFailure = ClassifyTransfer(download.GetTransferFacts());
+                    if (lastFailure.problem == TransferProblem::NONE)
+                        lastFailure.problem = TransferProblem::FAILED;
+                    // The reason's code behind the words peers read: the screen shows it too.
+                    LogWrite("Error (%d) - DownloadToBuffer(): %s", static_cast<int>(result),
+                             lastFailure.Code().c_str());
                     EmptyReply(reply);
+                }
+                if (lastFailure.problem == TransferProblem::NOT_VERIFIED) {
+                    // No retry and no fallback: nothing from a server we cannot verify is read.
+                    refused = stop = NoteTlsRefusal(download);
+                    break;
                 }
                 const char* text = ReplyText(reply);
                 if (!haveTicket) haveTicket = FindParameter(text, "ticket", '=', '\r', ticket);
@@ -128,6 +155,13 @@ void* SessionThread(void* argument) {
                     haveError = true;
                     stop = true;
                 } else {
+                    // While it tries again, the customer sees why the last poll failed.
+                    const UiText status =
+                        lastFailure.problem == TransferProblem::NONE
+                            ? Text(TextId::CONNECTING)
+                            : WithCode(Text(TextId::TRYING_AGAIN, {Text(Reason(lastFailure))}),
+                                       lastFailure.Code());
+                    if (!(status == shown)) SetStatusText(shown = status);
                     bool signalled = false;
                     WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
                     stop = signalled;
@@ -138,26 +172,29 @@ void* SessionThread(void* argument) {
     }  // the polls' connection ends before the client request, and before anything is started
 
     // What stays on screen for the usual wait, if anything.
-    const char* notice = nullptr;
+    std::optional<UiText> notice;
     if (haveScript) {
         // Also when a stop came in the same cycle: the server has assigned us.
         const std::string assignment = DecryptFromServer(script);
         const ClientOutcome outcome = RequestClient(haveTicket ? &ticket : nullptr, assignment, proxy);
-        if (outcome == ClientOutcome::REFUSED) notice = kCannotVerifyServer;
-        if (outcome == ClientOutcome::NOT_STARTED) notice = kCannotStartClient;
+        if (outcome == ClientOutcome::REFUSED) notice = Text(TextId::CANNOT_VERIFY_SERVER);
+        if (outcome == ClientOutcome::NOT_STARTED) notice = Text(TextId::CANNOT_START_CLIENT);
     } else if (haveError) {
         LogWrite("Server error returned: %s", error.c_str());
-        notice = error.c_str();
+        notice = Verbatim(error);  // the server's words, as they came
     } else if (refused) {
-        notice = kCannotVerifyServer;
+        notice = Text(TextId::CANNOT_VERIFY_SERVER);
     } else if (stop) {
         LogWrite("Program interrupted by user");
     } else {
         LogWrite("Connection timeout exceeded");
-        notice = "Connection timeout exceeded";
+        notice = Text(TextId::CONNECTION_TIMEOUT);
+        // Why the last poll failed stays visible under it.
+        if (lastFailure.problem != TransferProblem::NONE)
+            notice = Lines({*notice, WithCode(Text(Reason(lastFailure)), lastFailure.Code())});
     }
-    if (notice != nullptr) {
-        SetStatusText(notice);
+    if (notice) {
+        SetStatusText(*notice);
         bool signalled = false;
         WaitEventTimer(StopEvent, Tuning().pollWaitMs, signalled);
     }

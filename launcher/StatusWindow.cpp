@@ -17,15 +17,17 @@ int Px(int length) { return GUIX_Application::instance().px(length); }
 
 }  // namespace
 
-StatusWindow::StatusWindow()
-    : GUIX_Dialog("Connection Status", Px(2 * kMargin + kLabelWidth + kMargin + kButtonWidth),
-                  Px(2 * kTop + kRowHeight), 0x3) {
-    m_status = std::make_unique<GUIX_Label>(this, "Connecting...", scaled(kMargin), scaled(kTop),
-                                            scaled(kLabelWidth), scaled(kRowHeight),
+StatusWindow::StatusWindow(const Catalog* catalog)
+    : GUIX_Dialog(ScreenText(TextId::CONNECTION_STATUS, catalog),
+                  Px(2 * kMargin + kLabelWidth + kMargin + kButtonWidth), Px(2 * kTop + kRowHeight), 0x3),
+      m_catalog(catalog) {
+    m_status = std::make_unique<GUIX_Label>(this, ScreenText(TextId::CONNECTING, catalog), scaled(kMargin),
+                                            scaled(kTop), scaled(kLabelWidth), scaled(kRowHeight),
                                             GUIX_FRAME_SUNKEN | GUIX_TEXT_WRAP);
     m_status->setBackground(GUIX_Color::white);
-    m_cancel = std::make_unique<GUIX_Button>(this, "Cancel", scaled(kMargin + kLabelWidth + kMargin),
-                                             scaled(kTop), scaled(kButtonWidth), scaled(kRowHeight));
+    m_cancel = std::make_unique<GUIX_Button>(this, ScreenText(TextId::CANCEL, catalog),
+                                             scaled(kMargin + kLabelWidth + kMargin), scaled(kTop),
+                                             scaled(kButtonWidth), scaled(kRowHeight));
     m_cancel->setCallback(new GUIX_MethodFunctor<StatusWindow>(this, &StatusWindow::onCancel));
     setIcon(launcher_icon_xpm);
     layout();
@@ -49,8 +51,10 @@ void StatusWindow::layout() {
     if (w != width() || h != height()) resize(w, h);
 }
 
-void StatusWindow::setText(const std::string& text) {
-    m_status->setText(text);
+void StatusWindow::setText(const UiText& text) {
+    const std::string shown = ScreenText(text, m_catalog);
+    m_status->setText(shown);
+    setIconName(shown);  // what a window manager lists for it iconified
     layout();
 }
 

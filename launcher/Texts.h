@@ -65,6 +65,9 @@ std::string English(const UiText& text);
 // without one or where the catalog lacks it), a verbatim part read as UTF-8
 // when it is valid UTF-8, else as Windows-1252.
 std::string ScreenText(const UiText& text, const Catalog* catalog);
+inline std::string ScreenText(TextId id, const Catalog* catalog) {
+    return ScreenText(UiText{id, {}, {}}, catalog);
+}
 
 // Fills a pattern's placeholders: %s in turn, %N$s by number, %% a percent
 // sign. Missing arguments stay empty.

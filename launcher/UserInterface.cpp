@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "Catalog.h"
 #include "GUIX_Application.h"
 #include "GUIX_SMClient.h"
 #include "HeadlessUserInterface.h"
@@ -38,6 +39,9 @@ std::mutex g_threadMutex;
 pthread_t g_guiThread;
 bool g_guiThreadJoinable = false;
 
+// The windows' words; null: English.
+std::atomic<const Catalog*> g_catalog{nullptr};
+
 // Set by CloseUserInterface: the status window is not shown again.
 std::atomic<bool> g_closed{false};
 
@@ -55,7 +59,7 @@ template <class W>
 W* Window(std::unique_ptr<W>& slot) {
     GUIX_Application::instance().invoke([&slot] {
         std::lock_guard<std::mutex> lock(g_windowsMutex);
-        if (!slot) slot = std::make_unique<W>();
+        if (!slot) slot = std::make_unique<W>(g_catalog.load());
     });
     std::lock_guard<std::mutex> lock(g_windowsMutex);
     return slot.get();
@@ -69,9 +73,6 @@ void CopyToBuffer(char* buffer, std::size_t size, const std::string& text) {
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
 }
-
-// The bytes of a server's message or a proxy's realm as the windows show them.
-std::string ScreenText(const char* text) { return ToUtf8Text(text ? text : ""); }
 
 void* GuiThreadBody(void*) {
     GUIX_Application::instance().run();
@@ -166,8 +167,12 @@ void WaitForUserInterface() {
 }
 
 void SetUserInterfaceLanguage(const char* language) {
-    // For the fonts of windows still to be made; nothing without windows.
-    if (g_mode.load() == Mode::kWindows) GUIX_Application::instance().setLanguage(language ? language : "");
+    // For windows still to be made: they take their words when they are made.
+    const Catalog* catalog = ChooseCatalog(language ? language : "");
+    g_catalog = catalog;
+    // The fonts follow the language shown; nothing without windows.
+    if (g_mode.load() == Mode::kWindows)
+        GUIX_Application::instance().setLanguage(catalog ? catalog->language() : language ? language : "");
 }
 
 bool AskSessionCode(char* code) {
@@ -182,7 +187,7 @@ bool AskProxyCredentials(const char* message, char* login, char* password) {
     if (Headless()) return headless_ui::AskProxyCredentials(message, login, password);
     ProxyAuthenticationWindow* window = Window(g_proxyWindow);
     if (!window) return false;
-    const std::string text = ScreenText(message);
+    const std::string text = ToUtf8Text(message ? message : "");
     GUIX_Application::instance().invoke([window, &text] { window->setMessage(text); });
     // The loop may already have ended (the user closed the status window):
     // runModal then returns at once with a result that is not OK.
@@ -203,15 +208,15 @@ void ShowStatusWindow() {
     if (Headless()) headless_ui::ShowStatusWindow();
 }
 
-void SetStatusText(const char* text) {
+void SetStatusText(const UiText& text) {
     if (Headless()) {
         headless_ui::SetStatusText(text);
         return;
     }
     // Posted: the session thread never waits for the screen.
-    GUIX_Application::instance().post([text = ScreenText(text)] {
+    GUIX_Application::instance().post([text] {
         std::lock_guard<std::mutex> lock(g_windowsMutex);
-        if (!g_statusWindow) g_statusWindow = std::make_unique<StatusWindow>();
+        if (!g_statusWindow) g_statusWindow = std::make_unique<StatusWindow>(g_catalog.load());
         g_statusWindow->setText(text);
     });
 }

@@ -41,7 +41,7 @@ using namespace fakeui;
 void StartUserInterface() {}
 void WaitForUserInterface() {}
 void SetUserInterfaceLanguage(const char*) {}
-void SetStatusText(const char* text) { Note(std::string("SetStatusText:") + (text ? text : "(null)")); }
+void SetStatusText(const UiText& text) { Note("SetStatusText:" + English(text)); }
 
 bool AskSessionCode(char* code) {
     Note("AskSessionCode");

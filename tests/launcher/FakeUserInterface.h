@@ -15,7 +15,7 @@ struct Script {
 
 void Reset(Script script = {});
 // The calls starting with prefix, prefix cut off: "AskSessionCode", "AskProxyCredentials:<message>",
-// "ShowStatusWindow", "StatusWindowEnded", "SetStatusText:<text>", "Close".
+// "ShowStatusWindow", "StatusWindowEnded", "SetStatusText:<text in English, a line each>", "Close".
 std::vector<std::string> With(const std::string& prefix);
 inline int Count(const std::string& call) { return static_cast<int>(With(call).size()); }
 

@@ -31,6 +31,7 @@ using testsupport::WriteFile;
 namespace {
 
 const std::vector<unsigned char> kBuiltBlock(ParameterBlock, ParameterBlock + kParameterBlockSize);
+const std::string kCannotStartClient = EnglishText(TextId::CANNOT_START_CLIENT);
 
 struct Scenario {
     std::string name;

@@ -138,7 +138,7 @@ TEST_F(WithoutDisplay, FallsBackToHeadlessAndNeverHangs) {
     EXPECT_FALSE(AskProxyCredentials("realm", login.data(), password.data()));
     EXPECT_EQ(login.text(), std::string(kCredentialBufferSize - 1, 'L'));
     auto shown = Async([] { return ShowStatusWindow(), true; });
-    SetStatusText("Connecting...");
+    SetStatusText(Text(TextId::CONNECTING));
     CloseUserInterface();
     ASSERT_TRUE(Done(shown, 3));
     const std::string log = home_ / "ZEL/exe.log", report = home_ / "report.txt";

@@ -37,9 +37,9 @@ TEST(Windows, FollowTheScaleAndGrowToTheirTexts) {
 
     GUIX_Application::instance().setScale(1);
     StatusWindow status;
-    status.setText(
+    status.setText(Verbatim(
         "\u30bb\u30c3\u30b7\u30e7\u30f3\u30b3\u30fc\u30c9\u304c\u898b\u3064\u304b\u308a\u307e\u305b\u3093"
-        "\u3002\u62c5\u5f53\u8005\u306b\u304a\u554f\u3044\u5408\u308f\u305b\u304f\u3060\u3055\u3044\u3002");
+        "\u3002\u62c5\u5f53\u8005\u306b\u304a\u554f\u3044\u5408\u308f\u305b\u304f\u3060\u3055\u3044\u3002"));
     EXPECT_EQ(status.width(), 350);
     EXPECT_GT(status.height(), 60 + status.lineHeight());  // three lines at least
     ProxyAuthenticationWindow proxy;
