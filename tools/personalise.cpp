@@ -13,6 +13,9 @@
 // A copy for an https server verifies it unless told otherwise: --tls verify
 // is the default there, --tls insecure writes no tls item, and pins (--tls
 // sha256//..., --pin-from, each as often as needed) are joined into one item.
+//
+// Any --lang is written (the server gets it); a warning says when the
+// launcher's windows have no words in that language.
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -32,6 +35,7 @@
 #include <vector>
 
 #include "ApplicationSettings.h"
+#include "Catalog.h"
 #include "OpenSslHandles.h"
 #include "ParameterBlock.h"
 #include "ParameterBlockSample.h"
@@ -50,6 +54,18 @@ void Usage() {
                  "       [--code C] [--ac A] [--title T] [--cownerid X]\n"
                  "       [--session-enabled 0|1] [--auto-remove 0|1]\n"
                  "       [--tls verify|insecure|sha256//BASE64] [--pin-from FILE.pem]\n");
+}
+
+// The windows then speak the desktop's language where they can, else English.
+void WarnWithoutTable(const std::string& lang) {
+    const std::string language = NormaliseLanguage(lang);
+    if (language == "en" || CatalogFor(language)) return;
+    std::string tables = "en";
+    for (const Catalog& catalog : Catalogs()) tables += " " + catalog.language();
+    std::fprintf(stderr,
+                 "personalise: warning: the launcher has no table for the language \"%s\": its windows will "
+                 "speak the desktop's language or English (tables: %s)\n",
+                 lang.c_str(), tables.c_str());
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
@@ -152,6 +168,7 @@ int main(int argc, char** argv) {
                     return Fail("the value of " + option + " must not contain '(' or ')'");
                 items.emplace_back(key, value);
                 known = true;
+                if (option == "--lang") WarnWithoutTable(value);
             }
         }
         if (!known) {

@@ -79,6 +79,9 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndPinsHttpsCopies) {
         {kLauncher, {"--url", https, "--ac", "1", "--tls", "insecure"}, "ac(1) [", true},
         {kLauncher, {"--url", https, "--ac", "1", "--pin-from", cert}, "ac(1)tls(" + pin + ") [", true},
         {kLauncher, {"--url", https, "--ac", "1", "--pin-from", key, "--tls", backup}, "ac(1)tls(" + pin + ";" + backup + ") [", true},
+        // Any language is written; one the windows have no words for is warned of.
+        {kLauncher, {"--lang", "tlh", "--ac", "1"}, "no table for the language \"tlh\"", true},
+        {kLauncher, {"--lang", "pt-BR", "--ac", "1"}, "lang(pt-BR)ac(1) [", true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -88,6 +91,8 @@ TEST(Personalise, RefusesWhatWouldNotReadBackAndPinsHttpsCopies) {
         const auto r = testsupport::Run(argv, 30000);
         EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
         EXPECT_EQ(r.exitCode == 0, c.written) << r.output;
+        EXPECT_EQ(r.output.find("warning") != std::string::npos,
+                  c.message.find("no table") != std::string::npos);
         EXPECT_EQ(access(out.c_str(), F_OK) == 0, c.written);
         unlink(out.c_str());
     }
