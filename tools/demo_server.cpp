@@ -284,6 +284,11 @@ bool Server::Start() {
             std::lock_guard<std::mutex> lock(m_lock);
             poll = ++m_polls;
         }
+        if (m_options.sessionStatus != 200) {
+            res.status = m_options.sessionStatus;
+            Record(std::move(request));
+            return;
+        }
         if (m_options.demandCredentials) {
             res.status = 401;
             res.set_header("WWW-Authenticate", "Basic realm=\"" + m_options.realm + "\"");

@@ -42,6 +42,7 @@ struct Options {
     std::string marker;          // file the client script writes when it runs
     unsigned clientMode = 0777;  // as careless packages carry it
     int componentsStatus = 200;
+    int sessionStatus = 200;         // the session page's polls answered with this status
     bool brokenPackage = false;      // answer the components page with a non-ZIP
     bool demandCredentials = false;  // the session page answers 401 (Basic, realm below)
     std::string realm = "demo realm";

@@ -2,7 +2,8 @@
 //   demo_server [--port N] [--ticket T] [--later-ticket T2] [--polls N]
 //               [--outcome assignment|error|never] [--error TEXT]
 //               [--isd X] [--mode N] [--luid X] [--marker FILE]
-//               [--components-status N] [--broken-package] [--demand-credentials]
+//               [--components-status N] [--session-status N] [--broken-package]
+//               [--demand-credentials]
 //               [--https CERT.pem]
 // Prints "listening on <base URL>" and then every request it receives.
 // --https: serves HTTPS with a key and a self-signed certificate made at
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
             options.marker = value();
         else if (option == "--components-status")
             options.componentsStatus = std::atoi(value().c_str());
+        else if (option == "--session-status")
+            options.sessionStatus = std::atoi(value().c_str());
         else if (option == "--broken-package")
             options.brokenPackage = true;
         else if (option == "--demand-credentials")

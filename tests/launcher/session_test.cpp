@@ -4,18 +4,26 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "FakeUserInterface.h"
 #include "File_Utils.h"
 #include "LauncherTestSupport.h"
+#include "SquidProxy.h"
 #include "TempDir.h"
 #include "UniqueFd.h"
 #include "demo_server.h"
@@ -213,6 +221,146 @@ TEST_F(SessionTest, Scenarios) {
                              "\": Error (2) - No such file or directory") != "",
                       ui.sessionCode.empty());
         }
+    }
+}
+
+// A network of this process alone (root only), where nothing leaves the
+// machine: only lo, and a name service that asks 127.0.0.1 alone. With
+// route, lo is up with a default route over it: names are asked for, and
+// nobody answers them.
+bool PrivateNetwork(const std::string& folder, bool route) {
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+        mount("", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    for (const auto& [file, text] :
+         {std::pair<std::string, std::string>{"/etc/resolv.conf", "nameserver 127.0.0.1\n"},
+          {"/etc/nsswitch.conf", "hosts: files dns\n"}}) {
+        const std::string own = folder + file.substr(4);
+        if (!WriteFile(own, text) || mount(own.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return false;
+    }
+    const UniqueFd s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    rtentry everywhere{};
+    everywhere.rt_dst.sa_family = everywhere.rt_genmask.sa_family = AF_INET;
+    everywhere.rt_flags = RTF_UP;
+    everywhere.rt_dev = lo.ifr_name;
+    return !route || (ioctl(s.get(), SIOCGIFFLAGS, &lo) == 0 && (lo.ifr_flags |= IFF_UP) &&
+                      ioctl(s.get(), SIOCSIFFLAGS, &lo) == 0 && ioctl(s.get(), SIOCADDRT, &everywhere) == 0);
+}
+
+// A listening socket on 127.0.0.1 that never accepts. full: its one place in
+// the queue taken, so a connection is not even answered (a dropped SYN).
+void Listen(UniqueFd& listener, UniqueFd& filler, bool full, int& port) {
+    listener.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), len);
+    listen(listener.get(), full ? 0 : 16);
+    getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    if (!full) return;
+    filler.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    connect(filler.get(), reinterpret_cast<sockaddr*>(&addr), len);
+    usleep(100000);  // its handshake done: the queue is full
+}
+
+// Why the polls failed, as the customer reads it while the launcher tries
+// again and under the time-out: one session for each kind of failure,
+// through the fake user interface, and polling goes on after each failure.
+TEST_F(SessionTest, FailedPollsSayWhyWhilePollingGoesOn) {
+    enum class Server { CLOSED, SILENT, STATUS, NAMED };
+    enum class Proxy { NONE, CLOSED, SILENT, SQUID };
+    // network: 0 this machine's; 1 a private one with only lo (down); 2 lo with a route, no name server.
+    const struct {
+        Server server;
+        int status;
+        Proxy proxy;
+        int network;
+        std::string reason, code;
+    } rows[] = {
+        {Server::CLOSED, 0, Proxy::NONE, 0, "Connection refused", "E-REFUSED"},
+        {Server::SILENT, 0, Proxy::NONE, 0, "Connection timed out", "E-TIMEOUT"},
+        {Server::STATUS, 403, Proxy::NONE, 0, "The server reports an error", "E-HTTP-403"},
+        {Server::STATUS, 404, Proxy::NONE, 0, "The server reports an error", "E-HTTP-404"},
+        {Server::STATUS, 500, Proxy::NONE, 0, "The server reports an error", "E-HTTP-500"},
+        {Server::STATUS, 503, Proxy::NONE, 0, "The server reports an error", "E-HTTP-503"},
+        {Server::STATUS, 200, Proxy::CLOSED, 0, "No connection through the proxy", "E-PROXY"},
+        {Server::STATUS, 200, Proxy::SILENT, 0, "No connection through the proxy", "E-PROXY"},
+        {Server::CLOSED, 0, Proxy::SQUID, 0, "The proxy cannot reach the server", "E-PROXY-503"},
+        {Server::STATUS, 500, Proxy::SQUID, 0, "The server reports an error", "E-HTTP-500"},
+        {Server::NAMED, 0, Proxy::NONE, 2, "Server name not found", "E-DNS"},
+        {Server::NAMED, 0, Proxy::NONE, 1, "No network connection", "E-NET"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.code + " through proxy " + std::to_string(static_cast<int>(row.proxy)));
+        if ((row.network != 0 || row.proxy == Proxy::SQUID) && geteuid() != 0) continue;  // root's
+        int port = testsupport::FreeTcpPort(), proxyPort = testsupport::FreeTcpPort();
+        UniqueFd listener, filler;
+        if (row.server == Server::SILENT || row.proxy == Proxy::SILENT)
+            Listen(listener, filler, row.proxy == Proxy::SILENT,
+                   row.proxy == Proxy::SILENT ? proxyPort : port);
+        demo::Options options;
+        options.sessionStatus = row.status, options.print = false;
+        demo::Server server(options);
+        ASSERT_TRUE(row.server != Server::STATUS || server.Start());
+        const auto squid = row.proxy == Proxy::SQUID
+                               ? testsupport::SquidProxy::Start(testsupport::SquidAuth::None)
+                               : nullptr;
+        ASSERT_TRUE(row.proxy != Proxy::SQUID || squid) << testsupport::SquidProxy::LastError();
+        if (squid) proxyPort = squid->port();
+        std::filesystem::remove_all(home_ + "/.mozilla");
+        ASSERT_TRUE(row.proxy == Proxy::NONE ||
+                    testsupport::WriteFirefoxProxyPrefs(home_, "127.0.0.1", proxyPort));
+        const std::string url = row.server == Server::STATUS ? server.BaseUrl()
+                                : row.server == Server::NAMED
+                                    ? "http://support.invalid/velmoran/"
+                                    : "http://127.0.0.1:" + std::to_string(port) + "/velmoran/";
+        WriteBlock("url(" + url + ")lang(de)code(314159)ac(1)");
+        Tuning() = LauncherTuning{clients_, 1000, 100, 300, 600};
+        fakeui::Reset();
+        unlink((home_ + "/ZEL/exe.log").c_str());
+
+        std::vector<std::string> shown;
+        if (row.network == 0) {
+            LauncherMain(launcherPath_.c_str());
+            shown = fakeui::With("SetStatusText:");
+        } else {  // in a child of its own, which hands back what it showed
+            int pipe[2];
+            ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+            const pid_t child = fork();
+            if (child == 0) {
+                std::string texts = "no private network";
+                if (PrivateNetwork(temp_.path(), row.network == 2)) {
+                    LauncherMain(launcherPath_.c_str()), texts.clear();
+                    for (const auto& text : fakeui::With("SetStatusText:")) texts += text + '\x1e';
+                }
+                _exit(write(pipe[1], texts.data(), texts.size()) < 0);
+            }
+            close(pipe[1]);
+            const UniqueFd from(pipe[0]);
+            std::string texts;
+            char buf[4096];
+            for (ssize_t n; (n = read(from.get(), buf, sizeof buf)) > 0;) texts.append(buf, n);
+            waitpid(child, nullptr, 0);
+            for (std::size_t at = 0, end; (end = texts.find('\x1e', at)) != std::string::npos; at = end + 1)
+                shown.push_back(texts.substr(at, end - at));
+            ASSERT_FALSE(shown.empty()) << texts;
+        }
+        EXPECT_EQ(shown, (std::vector<std::string>{
+                             "Connecting...", row.reason + " \u2014 trying again (" + row.code + ")",
+                             "Connection timeout exceeded\n" + row.reason + " (" + row.code + ")"}));
+        int damaged = -1;
+        log_ = ReadLog(home_ + "/ZEL/exe.log", damaged);
+        const int polls = CountPrefix(log_, "Session URL: ");
+        EXPECT_GE(polls, 2) << Joined(log_);
+        EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                                [&](const std::string& l) {
+                                    return l.rfind("Error (", 0) == 0 && l.ends_with(": " + row.code);
+                                }),
+                  polls)
+            << Joined(log_);
     }
 }
 
