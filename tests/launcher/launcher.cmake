@@ -7,3 +7,4 @@ if(TARGET demo_server_lib)
   sa_add_gtest(launcher_session_test LABEL integration TIMEOUT 90 SOURCES ${CMAKE_CURRENT_LIST_DIR}/session_test.cpp
     LIBS launcher_core launcher_fake_ui demo_server_lib testsupport)
 endif()
+sa_add_gtest(launcher_texts_test LABEL unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/texts_test.cpp LIBS launcher_texts)
