@@ -40,8 +40,9 @@ enum class Proxy { None, Gnome, Environment, Tunnel };
 enum class Tls { None, SelfSigned, Trusted, AnotherHost, Expired, NotYetValid, NoCaStore };
 
 // Window waits for a window and makes it the one the next steps act on;
-// Xdo runs xdotool with these words ({w}: that window).
-enum class Op { Window, Type, Key, Click, Close, Polled, Signal, KillDisplay, Xdo };
+// Xdo runs xdotool with these words ({w}: that window); Shows waits until
+// xprop -notype reads these lines of the window's names (its icon name is its status).
+enum class Op { Window, Type, Key, Click, Close, Polled, Signal, KillDisplay, Xdo, Shows };
 struct Step {
     Op op;
     std::string text = "";
@@ -60,7 +61,9 @@ struct Scenario {
     Start start = Start::Direct;
     const char* code = "271828";            // in the copy; "" asks for it
     std::vector<std::string> options = {};  // personalise's (*.pem: the test's certificates)
+    std::string lang = "en";
     demo::Outcome outcome = demo::Outcome::Assignment;
+    int sessionStatus = 200;  // how the server answers polls
     int pollsBeforeResult = 0;
     unsigned clientMode = 0777;
     std::vector<std::pair<std::string, std::string>> mounts = {};  // a root's tmpfs folders and their options
@@ -233,6 +236,18 @@ const Scenario kScenarios[] = {
      .log = {"No session code inserted."},
      .kept = 1,
      .polls = 0},
+    // The window speaks the copy's language; the log stays English.
+    {.name = "GermanOnScreenEnglishInTheLog",
+     .world = World::Desktop,
+     .lang = "de",
+     .sessionStatus = 500,
+     .steps = {{Op::Window, "Verbindungsstatus"},
+               {Op::Shows,
+                "_NET_WM_NAME = \"Verbindungsstatus\"\n_NET_WM_ICON_NAME = \"Der Server meldet "
+                "einen Fehler \u2014 neuer Versuch (E-HTTP-500)\""},
+               {Op::Close, "Verbindungsstatus"}},
+     .log = {"Error (4) - DownloadToBuffer(): E-HTTP-500", kInterrupted},
+     .kept = 0},
     {.name = "StatusCancelled",
      .world = World::Desktop,
      .outcome = demo::Outcome::Never,
@@ -439,6 +454,7 @@ void EndToEnd::Prepare() {
     demo::Options options;
     options.outcome = s.outcome;
     options.pollsBeforeResult = s.pollsBeforeResult;
+    options.sessionStatus = s.sessionStatus;
     options.marker = root_ ? "/client-ran" : temp_ / "client-ran";
     options.clientMode = s.clientMode;
     options.print = false;
@@ -478,7 +494,7 @@ void EndToEnd::Prepare() {
                                      "--owner",
                                      "54213",
                                      "--lang",
-                                     "en"};
+                                     s.lang};
     if (*s.code) argv.insert(argv.end(), {"--code", s.code});
     for (const auto& option : s.options) argv.push_back(option.ends_with(".pem") ? temp_ / option : option);
     const auto r = testsupport::Run(argv, 30000);
@@ -522,6 +538,14 @@ void EndToEnd::Act() {
         case Op::Polled: ASSERT_TRUE(WaitFor([&] { return server_->SessionPolls() >= 1; }, 20000)); break;
         case Op::Signal: ASSERT_EQ(kill(launcher_->pid(), step.x), 0); break;
         case Op::KillDisplay: ASSERT_EQ(kill(x_->serverPid(), SIGKILL), 0); break;
+        case Op::Shows: {
+            const std::vector<std::string> argv = {"xprop", "-display", x_->display(),  "-id",
+                                                   window_, "-notype",  "_NET_WM_NAME", "_NET_WM_ICON_NAME"};
+            const auto names = [&] { return testsupport::Run(argv, 5000, {"LC_ALL=C.UTF-8"}).output; };
+            ASSERT_TRUE(WaitFor([&] { return names().find(step.text) != std::string::npos; }, 20000))
+                << names();
+            break;
+        }
         case Op::Xdo: {
             std::istringstream words(std::regex_replace(step.text, std::regex("\\{w\\}"), window_));
             std::vector<std::string> argv = {"xdotool"};

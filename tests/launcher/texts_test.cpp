@@ -16,9 +16,9 @@ namespace {
 TEST(Texts, EveryLanguageHasEveryTextAndItsPlaceholders) {
     std::vector<std::string> languages;
     for (const Catalog& catalog : Catalogs()) languages.push_back(catalog.language());
-    EXPECT_EQ(languages, (std::vector<std::string>{"cs", "da", "de", "el", "es", "fi", "fr", "hu", "it", "ja", "ko",
-                                                   "nb", "nl", "pl", "pt", "ro", "ru", "sk", "sv", "tr", "uk",
-                                                   "zh_CN", "zh_TW"}));
+    EXPECT_EQ(languages, (std::vector<std::string>{"cs", "da", "de", "el", "es", "fi",    "fr",   "hu",
+                                                   "it", "ja", "ko", "nb", "nl", "pl",    "pt",   "ro",
+                                                   "ru", "sk", "sv", "tr", "uk", "zh_CN", "zh_TW"}));
     for (const Catalog& catalog : Catalogs()) {
         ASSERT_TRUE(catalog.valid()) << catalog.language();
         for (int i = kFirstCatalogText; i < static_cast<int>(TextId::COUNT); ++i) {
@@ -32,7 +32,8 @@ TEST(Texts, EveryLanguageHasEveryTextAndItsPlaceholders) {
             EXPECT_EQ(theirs, ours);
             // Each part shows once, wherever the language puts it.
             std::vector<UiText> parts;
-            for (std::size_t n = 1; n <= ours.size(); ++n) parts.push_back(Verbatim("<" + std::to_string(n) + ">"));
+            for (std::size_t n = 1; n <= ours.size(); ++n)
+                parts.push_back(Verbatim("<" + std::to_string(n) + ">"));
             const std::string shown = ScreenText(Text(static_cast<TextId>(i), parts), &catalog);
             for (std::size_t n = 1; n <= ours.size(); ++n) {
                 const std::string part = "<" + std::to_string(n) + ">";
@@ -46,7 +47,8 @@ TEST(Texts, EveryLanguageHasEveryTextAndItsPlaceholders) {
 TEST(Texts, TheCopysLanguageElseTheDesktopsElseEnglish) {
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
     std::vector<std::optional<std::string>> saved;
-    for (const char* name : names) saved.push_back(getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt);
+    for (const char* name : names)
+        saved.push_back(getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt);
     // clang-format off
     const struct { const char* item; const char* lcAll; const char* lcMessages; const char* lang; const char* shown; } rows[] = {
         {"de", "", "", "fr_FR.UTF-8", "de"},
