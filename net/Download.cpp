@@ -443,7 +443,9 @@ std::string CDownload::WhyRefused(CURLcode rc) {
             return "the server's certificate is not yet valid (valid from " + from +
                    "): check the computer's clock";
     }
-    if (libraryText.find("host name") != std::string::npos)
+    // libcurl 8 says "target ipv4 address" where the URL names an address.
+    if (libraryText.find("host name") != std::string::npos ||
+        libraryText.find("subject name") != std::string::npos)
         return "the server's certificate is for another host name";
     return "the server's certificate is from an unknown issuer";
 }
