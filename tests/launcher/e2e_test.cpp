@@ -522,16 +522,4 @@ TEST_P(EndToEnd, Scenario) {
 INSTANTIATE_TEST_SUITE_P(Launcher, EndToEnd, ::testing::ValuesIn(AllScenarios()),
                          [](const auto& info) { return info.param.name; });
 
-// The release copy asks the loader for glibc 2.34 at most, so it starts on
-// the older desktops it is handed to.
-TEST(ReleaseCopy, NeedsGlibc234AtMost) {
-    if (std::string(SA_LAUNCHER).find("/dist/") == std::string::npos) GTEST_SKIP() << "not a release tree";
-    const auto r = testsupport::Run({"readelf", "-W", "-V", SA_LAUNCHER}, 30000);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    const std::regex version(R"(Name: GLIBC_2\.(\d+))");
-    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), version);
-         it != std::sregex_iterator(); ++it)
-        EXPECT_LE(std::stoi((*it)[1]), 34) << (*it)[0];
-}
-
 }  // namespace
