@@ -4,7 +4,8 @@
 // back to unsignalled after each successful wait; a non-manual one starts
 // signalled (value 0) and stays signalled, so any number of threads get through.
 
-#include <condition_variable>
+#include <pthread.h>
+
 #include <cstdint>
 #include <mutex>
 
@@ -27,7 +28,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
+    pthread_cond_t m_cond;  // on the monotonic clock
     bool m_signalled;
     bool m_autoReset;  // what m_signalled becomes after a successful wait
     std::int32_t m_value = 0;

@@ -59,14 +59,21 @@ size_t WriteAll(int fd, const char* data, size_t size) {
 }
 
 // A certificate date as libcurl's certinfo gives it: "Dec  9 19:15:13 2026 GMT"
-// with OpenSSL, "2026-12-09 19:15:13 GMT" with GnuTLS.
-bool ParseCertificateDate(const std::string& text, time_t& when) {
-    struct tm tm {};
-    if (!strptime(text.c_str(), "%b %d %H:%M:%S %Y", &tm) &&
-        !strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm))
-        return false;
-    when = timegm(&tm);
-    return true;
+// with OpenSSL, "2026-12-09 19:15:13 GMT" with GnuTLS. Kept broken down: a
+// 32-bit time_t (i386) cannot hold a date past January 2038.
+bool ParseCertificateDate(const std::string& text, struct tm& when) {
+    when = {};
+    return strptime(text.c_str(), "%b %d %H:%M:%S %Y", &when) ||
+           strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &when);
+}
+
+// Below, at or above zero as UTC date a is before, at or after b.
+int CompareDates(const struct tm& a, const struct tm& b) {
+    const int left[] = {a.tm_year, a.tm_mon, a.tm_mday, a.tm_hour, a.tm_min, a.tm_sec};
+    const int right[] = {b.tm_year, b.tm_mon, b.tm_mday, b.tm_hour, b.tm_min, b.tm_sec};
+    for (size_t i = 0; i < sizeof left / sizeof left[0]; ++i)
+        if (left[i] != right[i]) return left[i] < right[i] ? -1 : 1;
+    return 0;
 }
 
 }  // namespace
@@ -488,16 +495,18 @@ std::string CDownload::WhyRefused(CURLcode rc) {
     // text names a wrong host, and what is left is an issuer we do not know.
     const std::string libraryText = m_errorText;
     std::string from, until;
-    time_t notBefore = 0, notAfter = 0;
-    if (ReadServerCertificate(from, until)) {
-        const time_t now = time(nullptr);
-        if (ParseCertificateDate(until, notAfter) && now > notAfter)
+    struct tm notBefore, notAfter, now;
+    const time_t clock = time(nullptr);
+    if (ReadServerCertificate(from, until) && gmtime_r(&clock, &now)) {
+        if (ParseCertificateDate(until, notAfter) && CompareDates(now, notAfter) > 0)
             return "the server's certificate has expired (valid until " + until + ")";
-        if (ParseCertificateDate(from, notBefore) && now < notBefore)
+        if (ParseCertificateDate(from, notBefore) && CompareDates(now, notBefore) < 0)
             return "the server's certificate is not yet valid (valid from " + from +
                    "): check the computer's clock";
     }
-    if (libraryText.find("host name") != std::string::npos)
+    // libcurl 8 says "target ipv4 address" where the URL names an address.
+    if (libraryText.find("host name") != std::string::npos ||
+        libraryText.find("subject name") != std::string::npos)
         return "the server's certificate is for another host name";
     return "the server's certificate is from an unknown issuer";
 }

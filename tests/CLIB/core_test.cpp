@@ -34,15 +34,9 @@ MPEventID* g_setAtExpiry = nullptr;
 
 extern "C" int pthread_cond_timedwait(pthread_cond_t* cond, pthread_mutex_t* mutex, const timespec* until) {
     using Wait = int (*)(pthread_cond_t*, pthread_mutex_t*, const timespec*);
-    // The function the header names: with 64-bit time on a 32-bit system the
-    // *64 one, and by version, since i386's plain lookup finds the old ABI's.
-#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
-    const char* name = "__pthread_cond_timedwait64";
-#else
-    const char* name = "pthread_cond_timedwait";
-#endif
-    static const auto real =
-        reinterpret_cast<Wait>(dlvsym(RTLD_NEXT, name, "GLIBC_2.3.2") ?: dlsym(RTLD_NEXT, name));
+    // By version: i386's plain lookup finds the old ABI's.
+    static const auto real = reinterpret_cast<Wait>(dlvsym(RTLD_NEXT, "pthread_cond_timedwait", "GLIBC_2.3.2")
+                                                        ?: dlsym(RTLD_NEXT, "pthread_cond_timedwait"));
     const int result = real(cond, mutex, until);
     // The mutex is held again here, as SetEvent holds it.
     if (result == ETIMEDOUT && g_setAtExpiry && cond == &g_setAtExpiry->condition)

@@ -1,10 +1,9 @@
 // The personalised launcher as a customer runs it: one table of scenarios
-// over one driver. A scenario says what the world holds (a desktop with a
-// window manager, xsm, or none; a chroot root with some libraries; a proxy;
-// the server's certificate; the copy's personalise options), what the user
-// does, and what must be seen. The server is the demo server on loopback;
-// outside a root the client folder is the real /tmp, so every run takes an
-// access number of its own.
+// over one driver. A scenario says what the world holds (a desktop with a window
+// manager, xsm, or none; a root: hand-made, Debian's, or under qemu; a proxy; the
+// server's certificate; the copy's personalise options), what the user does, and
+// what must be seen. The server is the demo server on loopback; outside a root the
+// client folder is the real /tmp, so every run takes an access number of its own.
 
 #include "XDisplay.h"
 
@@ -16,6 +15,7 @@
 #include <filesystem>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "LauncherTestSupport.h"
@@ -31,7 +31,11 @@ using testsupport::WaitFor;
 
 namespace {
 
-enum class World { Headless, Desktop, Xsm, Root };
+// Root: only the launcher and `libraries`. Debian11, Debian13: scripts/debian-cache's
+// roots, with a display; a libcurl in `libraries` hides the other flavour. I386,
+// Arm64: dist/'s launcher, headless, under qemu -L with Debian 11's libraries.
+enum class World { Headless, Desktop, Xsm, Root, Debian11, Debian13, I386, Arm64 };
+bool IsDebian(World w) { return w == World::Debian11 || w == World::Debian13; }
 enum class Start { Direct, BareName, Link };
 // Gnome: a Basic-auth squid set in GNOME's settings; Environment: an open squid in http_proxy;
 // Tunnel: a proxy in the Firefox profile that relays the first tunnel to the server and every
@@ -86,14 +90,16 @@ const Step kPolled{Op::Polled};
 const std::string kInterrupted = "Program interrupted by user";
 const std::string kUnverified = "WARNING: server certificate not verified";
 
-Scenario Trusts(std::string name, Tls tls, std::vector<std::string> options, bool unverified = false) {
+// Under qemu /proc/self/exe is qemu: the copy cannot tell it is the running program and stays.
+Scenario Trusts(std::string name, Tls tls, std::vector<std::string> options, bool unverified = false,
+                World world = World::Debian13) {
     return {.name = name,
-            .world = World::Root,
+            .world = world,
             .tls = tls,
             .options = options,
             .log = {"libcurl: {curl}", (unverified ? "" : "!") + kUnverified},
             .ran = true,
-            .kept = 0};
+            .kept = world == World::Arm64 ? -1 : 0};
 }
 
 // A login typed in UTF-8 goes out in Latin-1 when it fits (as before), else
@@ -115,13 +121,14 @@ Scenario LogsIn(std::string name, std::string login, std::string typed, bool bey
 }
 
 // One attempt, the reason, the notice; nothing reaches the server and the copy stays.
-Scenario Refuses(std::string name, Tls tls, std::vector<std::string> options, std::string reason) {
+Scenario Refuses(std::string name, Tls tls, std::vector<std::string> options, std::string reason,
+                 World world = World::Debian13) {
     return {.name = name,
-            .world = World::Root,
+            .world = world,
             .tls = tls,
             .options = options,
             .log = {"libcurl: {curl}", "!" + kUnverified, "Error (1) - DownloadToBuffer()",
-                    "ERROR: Cannot verify the server: " + reason, "Status: Cannot verify the server"},
+                    "ERROR: Cannot verify the server: " + reason},
             .kept = 1,
             .polls = 0};
 }
@@ -304,25 +311,25 @@ const Scenario kScenarios[] = {
      .output = "ERROR: libcrypto is missing (libcrypto.so.3, libcrypto.so.1.1): install",
      .kept = 1,
      .polls = 0},
-    {.name = "RootWithoutCurl",
-     .world = World::Root,
+    {.name = "Debian11Session", .world = World::Debian11, .ran = true, .kept = 0},
+    {.name = "Debian13Session", .world = World::Debian13, .ran = true, .kept = 0},
+    {.name = "I386Session", .world = World::I386, .ran = true},  // kept: see Trusts
+    // A 32-bit time_t: the certificate's date past 2038 is still read as such.
+    Refuses("I386CertificateFrom2040", Tls::NotYetValid, {}, "the server's certificate is not yet valid",
+            World::I386),
+    Trusts("Arm64PinnedSession", Tls::SelfSigned, {"--pin-from", "server.pem"}, false, World::Arm64),
+    {.name = "DebianWithoutCurl",
+     .world = World::Debian13,
      .libraries = {"libcrypto.so.3"},
      .log =
          {"ERROR: libcurl is missing (libcurl.so.4, libcurl-gnutls.so.4, libcurl-nss.so.4): install libcurl4 "
           "or libcurl3-gnutls (Debian/Ubuntu) or libcurl (Fedora/openSUSE)"},
      .kept = 1,
      .polls = 0},
-    {.name = "RootWithOnlyCurlGnutls",
-     .world = World::Root,
-     .libraries = {"libcrypto.so.3", "libcurl-gnutls.so.4"},
-     .log = {"libcurl: libcurl-gnutls.so.4"},
-     .ran = true,
-     .kept = 0},
     // No root has libproxy.
-    {.name = "RootEnvironmentProxy",
-     .world = World::Root,
+    {.name = "DebianEnvironmentProxy",
+     .world = World::Debian13,
      .proxy = Proxy::Environment,
-     .libraries = {"libcrypto.so.3", "libcurl.so.4"},
      .log =
          {"libcurl: libcurl.so.4",
           "[PS:LoadProxySettings] libproxy is missing (libproxy.so.1): only the proxy environment variables "
@@ -331,7 +338,7 @@ const Scenario kScenarios[] = {
      .ran = true,
      .kept = 0,
      .proxyLog = {"components/linux/default.asp"}},
-    // https copies verify unless told otherwise; each runs with either libcurl.
+    // https copies verify unless told otherwise; each runs with either libcurl (AllScenarios).
     Refuses("SelfSignedVerified", Tls::SelfSigned, {}, "the server's certificate is from an unknown issuer"),
     Trusts("SelfSignedPinned", Tls::SelfSigned, {"--pin-from", "server.pem"}),
     Refuses("SelfSignedWrongPin", Tls::SelfSigned, {"--pin-from", "ca.pem"},
@@ -360,14 +367,19 @@ const Scenario kScenarios[] = {
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 std::vector<Scenario> AllScenarios() {
+    // Debian 13 rows that run in 11 too (libcurl 7.74, libcrypto 1.1): a pin taken, one refused, a date read.
+    const std::set<std::string> inDebian11 = {"SelfSignedPinned", "SelfSignedWrongPin", "Expired"};
     std::vector<Scenario> all;
     for (const Scenario& s : kScenarios) {
-        if (s.tls == Tls::None) all.push_back(s);
-        for (const char* curl : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
-            if (s.tls == Tls::None) break;
+        const bool tls = s.tls != Tls::None && (s.world == World::Debian13 || s.world == World::Root);
+        if (!tls) all.push_back(s);
+        for (const std::string variant : {"Openssl", "Gnutls", "OpensslDebian11", "GnutlsDebian11"}) {
+            if (!tls || (variant.ends_with("11") && !inDebian11.count(s.name))) continue;
             all.push_back(s);
-            all.back().libraries = {"libcrypto.so.3", curl};
-            all.back().name += curl == std::string("libcurl.so.4") ? "Openssl" : "Gnutls";
+            all.back().name += variant;
+            all.back().world = variant.ends_with("11") ? World::Debian11 : s.world;
+            all.back().libraries = {"libcrypto.so.3",
+                                    variant[0] == 'O' ? "libcurl.so.4" : "libcurl-gnutls.so.4"};
         }
     }
     return all;
@@ -394,12 +406,14 @@ protected:
                 text.replace(at, name.size(), value);
         return text;
     }
+    bool InDebian() const { return IsDebian(GetParam().world); }
     void Prepare();
     void Act();
+    testsupport::RunResult RunInDebian();
 
     testsupport::TempDir temp_{"sa-e2e"};
     std::string ac_ = std::to_string(10000 + std::random_device{}() % 90000);
-    std::string home_ = temp_ / "home", work_ = temp_ / "work", copy_, window_;
+    std::string home_ = temp_ / "home", work_ = temp_ / "work", copy_, window_, lower_, arch_;
     std::vector<std::string> env_;
     std::unique_ptr<testsupport::XDisplay> x_;
     std::unique_ptr<testsupport::MinimalRoot> root_;
@@ -428,6 +442,22 @@ void EndToEnd::Prepare() {
         for (const auto& [inside, options] : s.mounts)
             ASSERT_TRUE(root_->Mount(inside, options)) << root_->error();
     }
+    arch_ = s.world == World::I386 ? "-i386" : s.world == World::Arm64 ? "-arm64" : "";
+    if (InDebian() || !arch_.empty()) {  // where scripts/debian-cache keeps the root, or why it has none
+        if (InDebian() && (geteuid() != 0 || !std::string(SA_LAUNCHER).ends_with("/dist/launcher-x86_64")))
+            GTEST_SKIP()
+                << "needs root (chroot, mount) and the release copy, not a sanitizer tree's launcher";
+        const std::string name = std::string("root-") + (s.world == World::Debian13 ? "13" : "11") + arch_;
+        lower_ = testsupport::Run({SA_SOURCE_DIR "/scripts/debian-cache", "check", name}, 10000).output;
+        ASSERT_EQ(lower_[0], '/') << lower_;
+        lower_.pop_back();  // the newline
+    }
+    if (InDebian()) {
+        x_ = std::make_unique<testsupport::XDisplay>(false);
+        ASSERT_TRUE(x_->ok()) << x_->error();
+        ASSERT_EQ(mkdir((home_ + "/user").c_str(), 0700), 0);
+        env_ = {"HOME=/home/user", "PATH=/usr/bin:/bin", "DISPLAY=" + x_->display()};
+    }
     env_.insert(env_.end(), s.env.begin(), s.env.end());
     if (s.proxy != Proxy::None && s.proxy != Proxy::Tunnel) {
         proxy_ = s.proxy == Proxy::Gnome
@@ -455,15 +485,16 @@ void EndToEnd::Prepare() {
     options.outcome = s.outcome;
     options.pollsBeforeResult = s.pollsBeforeResult;
     options.sessionStatus = s.sessionStatus;
-    options.marker = root_ ? "/client-ran" : temp_ / "client-ran";
+    options.marker = root_ ? "/client-ran" : InDebian() ? "/tmp/client-ran" : temp_ / "client-ran";
     options.clientMode = s.clientMode;
     options.print = false;
     if (s.tls != Tls::None) {
         const auto ca = demo::MakeCertificate("test-ca.invalid", -1, 2, nullptr, true);
-        const auto served =
-            demo::MakeCertificate(s.tls == Tls::AnotherHost ? "support.example.test" : "127.0.0.1",
-                                  s.tls == Tls::NotYetValid ? 1 : -2, s.tls == Tls::Expired ? -1 : 2,
-                                  s.tls == Tls::SelfSigned ? nullptr : &ca);
+        const long from2040 = (2208988800L - time(nullptr)) / 86400 + 1;  // in days: not in a 32-bit time_t
+        const auto served = demo::MakeCertificate(
+            s.tls == Tls::AnotherHost ? "support.example.test" : "127.0.0.1",
+            s.tls == Tls::NotYetValid ? from2040 : -2, s.tls == Tls::Expired ? -1 : 9000,
+            s.tls == Tls::SelfSigned ? nullptr : &ca);
         ASSERT_TRUE(testsupport::WriteFile(temp_ / "ca.pem", ca.certPem));
         ASSERT_TRUE(testsupport::WriteFile(temp_ / "server.pem", served.certPem));
         options.certPem = served.certPem;
@@ -483,9 +514,13 @@ void EndToEnd::Prepare() {
                                                         tunnel_->port()));
     }
 
-    copy_ = s.start == Start::Direct ? temp_ / "launcher" : temp_ / "bin/sa-launcher";
+    const bool direct = s.start == Start::Direct;
+    copy_ = InDebian() ? home_ + "/user/launcher" : temp_ / (direct ? "launcher" : "bin/sa-launcher");
+    const std::string launcher = arch_.empty() ? SA_LAUNCHER : SA_SOURCE_DIR "/dist/launcher" + arch_;
+    if (access(launcher.c_str(), F_OK) != 0)
+        GTEST_SKIP() << launcher << " is missing: make release builds it";
     std::vector<std::string> argv = {SA_BINARY_DIR "/tools/personalise",
-                                     SA_LAUNCHER,
+                                     launcher,
                                      copy_,
                                      "--url",
                                      server_->BaseUrl(),
@@ -505,12 +540,9 @@ void EndToEnd::Prepare() {
         for (const char* tool : {"/bin/sh", "/usr/bin/unzip"}) {
             ASSERT_TRUE(s.libraries.size() < 2 || root_->Add(tool)) << root_->error();
         }
-        // Where both flavours of Debian's libcurl look.
-        if (s.tls != Tls::None && s.tls != Tls::NoCaStore) {
-            ASSERT_TRUE(root_->Add(temp_ / "ca.pem", "/etc/ssl/certs/ca-certificates.crt")) << root_->error();
-        }
         return;
     }
+    if (InDebian()) return;
     // The package the copy came in, and a namesake in the working folder.
     ASSERT_TRUE(testsupport::WriteFile(copy_ + ".zip", "the delivery archive"));
     ASSERT_TRUE(testsupport::WriteFile(work_ + "/sa-launcher", "someone's notes"));
@@ -556,17 +588,44 @@ void EndToEnd::Act() {
     }
 }
 
+// The copy in the Debian root as its user (uid 1000), in a private mount namespace that takes
+// every mount along when it ends: an overlay on a tmpfs keeps the cached root as it is for tests
+// beside this one; /proc is new, this test's folder /tmp (its home/ /home), the display's socket bound in.
+testsupport::RunResult EndToEnd::RunInDebian() {
+    const Scenario& s = GetParam();
+    std::string hidden;  // the libcurl flavours `libraries` does not name
+    for (const std::string curl : {"libcurl.so.4", "libcurl-gnutls.so.4"})
+        if (!s.libraries.empty() && !std::count(s.libraries.begin(), s.libraries.end(), curl))
+            hidden += " /usr/lib/x86_64-linux-gnu/" + curl;
+    // $1 the cached root, $2 this test's folder, $3 the display's socket, $4 CA store or "", then the
+    // environment.
+    const char* script =
+        R"(set -e; r=$2/root o=$2/overlay; mkdir $r $o $2/.X11-unix; touch $2/.X11-unix/${3##*/}
+chmod 1777 $2 $2/.X11-unix; chmod 755 $2/home; chown -R 1000:1000 $2/home/user; mount -t tmpfs tmpfs $o; mkdir $o/u $o/w
+mount -t overlay overlay -o lowerdir=$1,upperdir=$o/u,workdir=$o/w $r; mount -t proc proc $r/proc
+mount --bind $2 $r/tmp; mount --bind $2/home $r/home; mount --bind $3 $r$3; for f in $HIDDEN; do rm $r$f; done
+[ -z "$4" ] || { mkdir -p $r/etc/ssl/certs; cp $4 $r/etc/ssl/certs/ca-certificates.crt; }
+shift 4; exec env -i "$@" /usr/sbin/chroot --userspec=1000:1000 $r /home/user/launcher)";
+    const bool store = s.tls != Tls::None && s.tls != Tls::NoCaStore;  // where Debian's libcurls look
+    std::vector<std::string> argv = {"unshare", "--mount", "sh", "-c", script, "sh", lower_, temp_.path()};
+    argv.insert(argv.end(), {"/tmp/.X11-unix/X" + x_->display().substr(1), store ? temp_ / "ca.pem" : ""});
+    argv.insert(argv.end(), env_.begin(), env_.end());
+    return testsupport::Run(argv, 60000, {"HIDDEN=" + hidden});
+}
+
 TEST_P(EndToEnd, Scenario) {
     const Scenario& s = GetParam();
     Prepare();
     if (HasFatalFailure() || IsSkipped()) return;
     int status = -1;
     std::string output;
-    if (root_) {
-        const auto r = root_->Run({"/launcher"}, 60000, env_);
+    if (root_ || InDebian()) {
+        const auto r = root_ ? root_->Run({"/launcher"}, 60000, env_) : RunInDebian();
         status = r.exitCode, output = r.output;
     } else {
         std::vector<std::string> argv = {copy_};
+        if (!arch_.empty())
+            argv.insert(argv.begin(), {arch_ == "-i386" ? "qemu-i386" : "qemu-aarch64", "-L", lower_});
         if (s.start == Start::BareName) {
             env_.push_back("PATH=" + temp_ / "bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
             argv = {"sh", "-c", "cd '" + work_ + "' && exec sa-launcher"};
@@ -597,18 +656,19 @@ TEST_P(EndToEnd, Scenario) {
         EXPECT_EQ(proxy_->AccessLog().find(seen.substr(seen[0] == '!')) == std::string::npos, seen[0] == '!')
             << seen << " in\n"
             << proxy_->AccessLog();
-    if (!root_) {
+    if (!root_ && !InDebian()) {
         EXPECT_TRUE(s.kept < 0 || (access((copy_ + ".zip").c_str(), F_OK) == 0) == (s.kept == 1));
         EXPECT_EQ(ReadFile(work_ + "/sa-launcher"), "someone's notes");
     }
+    const std::string logHome = root_ ? inside + "/home" : InDebian() ? home_ + "/user" : home_;
     if (!s.output.empty()) {
         EXPECT_NE(output.find(s.output), std::string::npos) << output;
-        EXPECT_NE(access((inside + "/home/ZEL").c_str(), F_OK), 0);
+        EXPECT_NE(access((logHome + "/ZEL").c_str(), F_OK), 0);
         return;
     }
 
     int damaged = -1;
-    const auto log = ReadLog((root_ ? inside + "/home" : home_) + "/ZEL/exe.log", damaged);
+    const auto log = ReadLog(logHome + "/ZEL/exe.log", damaged);
     EXPECT_EQ(damaged, 0);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "--->");
@@ -690,18 +750,6 @@ TEST(ProxyHelper, EndsWithTheLauncher) {
     };
     EXPECT_TRUE(WaitFor(gone, 2000)) << "the helper outlived the launcher";
     if (!gone()) kill(helper, SIGKILL);
-}
-
-// The release copy asks the loader for glibc 2.34 at most, so it starts on
-// the older desktops it is handed to.
-TEST(ReleaseCopy, NeedsGlibc234AtMost) {
-    if (std::string(SA_LAUNCHER).find("/dist/") == std::string::npos) GTEST_SKIP() << "not a release tree";
-    const auto r = testsupport::Run({"readelf", "-W", "-V", SA_LAUNCHER}, 30000);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    const std::regex version(R"(Name: GLIBC_2\.(\d+))");
-    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), version);
-         it != std::sregex_iterator(); ++it)
-        EXPECT_LE(std::stoi((*it)[1]), 34) << (*it)[0];
 }
 
 }  // namespace
