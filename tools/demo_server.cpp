@@ -220,9 +220,11 @@ std::string ClientScript(const std::string& marker) {
         std::string quoted = "'";
         for (const char c : marker) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         quoted += "'";
-        script += "echo \"client ran: $0 pid $$\" >> " + quoted + "\n";
         // What it inherited from the launcher: a client should find only 0, 1 and 2 (3 is ls's own).
-        script += "command -v ls >/dev/null && echo descriptors: $(ls /proc/self/fd) >> " + quoted + "\n";
+        // One write, so a test that sees the first line never races a second one.
+        script += "d=$(ls /proc/self/fd 2>/dev/null)\n";
+        script += "printf 'client ran: %s pid %s\\ndescriptors: %s\\n' \"$0\" \"$$\" \"$(echo $d)\" >> " +
+                  quoted + "\n";
     } else {
         script += "echo \"client ran: $0\"\n";
     }

@@ -699,16 +699,17 @@ TEST_P(EndToEnd, Scenario) {
 INSTANTIATE_TEST_SUITE_P(Launcher, EndToEnd, ::testing::ValuesIn(AllScenarios()),
                          [](const auto& info) { return info.param.name; });
 
-// The pid of the desktop's proxy helper that launcher started; 0 when there is none.
-pid_t ProxyHelperOf(pid_t launcher) {
+// The first live process whose parent (or, with group, process group) is id
+// and whose command line starts so; 0 when there is none.
+pid_t ProcessOf(pid_t id, bool group, const std::string& command = "") {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename(), stat = ReadFile("/proc/" + pid + "/stat");
         std::istringstream fields(stat.substr(stat.rfind(')') + 1));
         std::string state;
-        pid_t parent = 0;
-        fields >> state >> parent;
-        if (parent == launcher &&
-            ReadFile("/proc/" + pid + "/cmdline").rfind("sa-desktop-proxy-query", 0) == 0)
+        pid_t parent = 0, processGroup = 0;
+        fields >> state >> parent >> processGroup;
+        if (state != "Z" && (group ? processGroup : parent) == id &&
+            ReadFile("/proc/" + pid + "/cmdline").rfind(command, 0) == 0)
             return std::stoi(pid);
     }
     return 0;
@@ -741,15 +742,18 @@ TEST(ProxyHelper, EndsWithTheLauncher) {
     auto launcher = testsupport::Process::Start({temp / "launcher"}, env);
     ASSERT_TRUE(launcher);
     pid_t helper = 0;
-    ASSERT_TRUE(WaitFor([&] { return (helper = ProxyHelperOf(launcher->pid())) != 0; }, 10000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return (helper = ProcessOf(launcher->pid(), false, "sa-desktop-proxy-query")) != 0; }, 10000));
     ASSERT_EQ(kill(launcher->pid(), SIGKILL), 0);
     EXPECT_TRUE(launcher->Wait(5000));
-    const auto gone = [&] {
+    const auto alive = [&] {
         const std::string stat = ReadFile("/proc/" + std::to_string(helper) + "/stat");
-        return stat.empty() || stat.find(") Z ") != std::string::npos;
+        return !stat.empty() && stat.find(") Z ") == std::string::npos;
     };
-    EXPECT_TRUE(WaitFor(gone, 2000)) << "the helper outlived the launcher";
-    if (!gone()) kill(helper, SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return !alive(); }, 2000)) << "the helper outlived the launcher";
+    // What libproxy started in the helper's group ends too, before HOME goes.
+    kill(-helper, SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return ProcessOf(helper, true) == 0; }, 5000));
 }
 
 }  // namespace
