@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <sstream>
 
 extern char** environ;
@@ -145,8 +147,34 @@ bool XDisplay::WaitForWindowGone(const std::string& title) const {
     return WaitFor([&] { return FindWindow(title).empty(); }, 10000, 50);
 }
 
+// xdotool puts a character the keyboard lacks on a spare key only while it
+// types it, and takes the key back at once: a program that reads the key
+// after that (a loaded machine) finds nothing on it. So each such character
+// gets a spare key of its own first, for as long as the display lives.
 bool XDisplay::Type(const std::string& id, const std::string& text) const {
-    return Do({"xdotool", "windowactivate", "--sync", id}) && Do({"xdotool", "type", "--delay", "15", text});
+    std::vector<std::string> bind = {"xmodmap"};
+    std::istringstream keys(Run({"xmodmap", "-pke"}).output);
+    std::string line;
+    std::set<unsigned long> bound;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned long c = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length && i + k < text.size(); ++k) c = c << 6 | (text[i + k] & 0x3F);
+        i += length;
+        if (c < 0x80 || !bound.insert(c).second) continue;
+        int code = 0;
+        char taken[2];
+        while (std::getline(keys, line)) {
+            if (std::sscanf(line.c_str(), "keycode %d = %1s", &code, taken) != 1 || code <= 8) continue;
+            char entry[64];
+            std::snprintf(entry, sizeof entry, "keycode %d = U%04lX U%04lX", code, c, c);
+            bind.insert(bind.end(), {"-e", entry});
+            break;
+        }
+    }
+    return (bind.size() == 1 || Do(bind)) && Do({"xdotool", "windowactivate", "--sync", id}) &&
+           Do({"xdotool", "type", "--delay", "15", text});
 }
 
 bool XDisplay::Key(const std::string& id, const std::string& keys) const {
