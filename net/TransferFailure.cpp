@@ -3,8 +3,9 @@
 #include <curl/curl.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -18,27 +19,25 @@ TransferFailure Failure(TransferProblem problem, long status = 0, int curlResult
 
 // The routing tables as the kernel shows them; a default route is up
 // (RTF_UP) and no "unreachable" entry (RTF_REJECT, IPv6's null route).
+// Read with stdio: iostreams would bring libstdc++'s whole locale machinery
+// into the statically linked release launcher.
 bool ReadDefaultRoute(const char* path, bool ipv6, bool& readable) {
-    std::ifstream table(path);
+    const std::unique_ptr<FILE, int (*)(FILE*)> table(fopen(path, "re"), fclose);
     if (!table) return false;
     readable = true;
-    std::string line;
-    if (!ipv6) std::getline(table, line);  // the column names
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string iface, destination, gateway, prefix, source, sourcePrefix, hop, metric, refs, use;
+    char line[512];
+    if (!ipv6 && !fgets(line, sizeof line, table.get())) return false;  // the column names
+    while (fgets(line, sizeof line, table.get())) {
+        char destination[40] = {}, prefix[4] = {};
         unsigned long flags = 0, mask = 1;
         if (ipv6) {
-            fields >> destination >> prefix >> source >> sourcePrefix >> hop >> metric >> refs >> use >>
-                std::hex >> flags;
-            mask = prefix == "00" ? 0 : 1;
-        } else {
-            std::string refCount, uses, metrics;
-            fields >> iface >> destination >> gateway >> std::hex >> flags >> refCount >> uses >> metrics >>
-                mask;
+            if (sscanf(line, "%32s %2s %*s %*s %*s %*s %*s %*s %lx", destination, prefix, &flags) != 3)
+                continue;
+            mask = strcmp(prefix, "00") == 0 ? 0 : 1;
+        } else if (sscanf(line, "%*s %39s %*s %lx %*s %*s %*s %lx", destination, &flags, &mask) != 3) {
+            continue;
         }
-        if (!fields) continue;
-        const bool everywhere = destination.find_first_not_of('0') == std::string::npos && mask == 0;
+        const bool everywhere = strspn(destination, "0") == strlen(destination) && mask == 0;
         if (everywhere && (flags & 0x1) && !(flags & 0x200)) return true;
     }
     return false;
