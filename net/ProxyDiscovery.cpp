@@ -160,8 +160,8 @@ void ProxyDiscovery::Start(const std::string& url) {
     // The longer of the two first.
     m_askDesktop = DesktopMayAnswer();
     if (m_askDesktop) m_desktop.Start(url);
-    m_gconftoolError =
-        m_gconftool.Start({"gconftool-2", "-R", "/system/http_proxy"}, {.captureOutput = true});
+    m_gconftoolError = m_gconftool.Start({"gconftool-2", "-R", "/system/http_proxy"},
+                                         {.captureOutput = true, .dieWithParent = true});
 }
 
 void ProxyDiscovery::Cancel() {

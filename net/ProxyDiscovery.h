@@ -19,7 +19,8 @@ public:
     ProxyDiscovery(const ProxyDiscovery&) = delete;
     ProxyDiscovery& operator=(const ProxyDiscovery&) = delete;
 
-    // Starts the slow sources for url; nothing when already started.
+    // Starts the slow sources for url; nothing when already started. Both die
+    // with the calling thread: call it from one that lives past Finish.
     void Start(const std::string& url);
     // Starts (when not yet started), takes every source in order into
     // settings and logs the one line; as LoadProxySettings.
