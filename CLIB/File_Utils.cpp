@@ -15,6 +15,7 @@
 #include "Log.h"
 #include "ChildProcess.h"
 #include "UniqueFd.h"
+#include "UniqueDir.h"
 
 bool FileExists(const char* path, const char* name) {
     if (!path) return false;
@@ -148,7 +149,7 @@ int MakePrivateFolder(const std::string& path) {
 namespace {
 
 int RemoveBelow(int folder) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(folder), closedir);
+    UniqueDir dir(fdopendir(folder));
     if (!dir) {
         close(folder);
         return 0;

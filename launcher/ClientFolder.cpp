@@ -15,6 +15,7 @@
 #include "File_Utils.h"
 #include "Launcher.h"
 #include "Log.h"
+#include "UniqueDir.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ std::string WhyNoPrograms(std::string folder) {
 
 // Whether a process of ours runs a program from folder.
 bool ProgramRunsFrom(const std::string& folder) {
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    UniqueDir proc(opendir("/proc"));
     if (!proc) return true;  // cannot tell: leave it
     const std::string prefix = folder + "/";
     while (struct dirent* entry = readdir(proc.get())) {

@@ -15,6 +15,7 @@
 #include "Log.h"
 #include "ProxySettingsReaders.h"
 #include "ProxyText.h"
+#include "UniqueDir.h"
 
 using namespace proxytext;
 
@@ -37,7 +38,7 @@ Text FileText(const std::string& path) {
 
 // First sub-directory of folder (listing order) that holds file.
 Text OpenInFirstSubdirectory(const std::string& folder, const char* file) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    UniqueDir dir(opendir(folder.c_str()));
     if (!dir) return std::nullopt;
     while (struct dirent* entry = readdir(dir.get())) {
         if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..")) continue;
@@ -52,7 +53,7 @@ Text OpenInFirstSubdirectory(const std::string& folder, const char* file) {
 
 Text OpenGconfXml(const std::string& home) {
     const std::string folder = home + "/.gconf/system/http_proxy";
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    UniqueDir dir(opendir(folder.c_str()));
     if (dir) {
         while (struct dirent* entry = readdir(dir.get())) {
             if (!strcmp(entry->d_name, "%gconf.xml")) return FileText(folder + "/" + entry->d_name);
@@ -63,7 +64,7 @@ Text OpenGconfXml(const std::string& home) {
 
 Text OpenOperaIni(const std::string& home) {
     const std::string folder = home + "/.opera";
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    UniqueDir dir(opendir(folder.c_str()));
     if (dir) {
         while (struct dirent* entry = readdir(dir.get())) {
             const std::string name = entry->d_name;
